@@ -1,0 +1,22 @@
+# Sourced by the scripts: installs the Debian packages named in $@ that are
+# missing, with sudo when not root. Nothing is installed when all are present.
+orvale_need_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# What building and running the window needs.
+ORVALE_BUILD_PACKAGES=(build-essential cmake qtbase5-dev libqt5serialport5-dev fonts-wqy-microhei)
+# What the end-to-end tests and the demo need on a machine without a display.
+ORVALE_DISPLAY_PACKAGES=(xvfb xdotool x11-apps imagemagick)
