@@ -1,0 +1,105 @@
+#include "logwriter.h"
+
+#include <QEvent>
+#include <QMouseEvent>
+#include <QTextCursor>
+#include <QTextEdit>
+
+#include <algorithm>
+
+namespace {
+// Spacing is this many times the cost of the last insertion, so inserting
+// takes at most about 5% of the time however long the log grows.
+constexpr qint64 CostFactor = 20;
+constexpr qint64 MaxIntervalMs = 1000;
+} // namespace
+
+LogWriter::LogWriter(QTextEdit *edit, QObject *parent)
+    : QObject(parent), m_edit(edit)
+{
+    m_flushTimer.setSingleShot(true);
+    connect(&m_flushTimer, &QTimer::timeout, this, &LogWriter::flush);
+    m_edit->installEventFilter(this);
+    m_edit->viewport()->installEventFilter(this);
+}
+
+void LogWriter::append(const QString &readText)
+{
+    if (readText.isEmpty())
+        return;
+    if (m_pending.isEmpty())
+        m_firstReadLength = readText.size();
+    m_pending += readText;
+
+    if (m_flushTimer.isActive())
+        return;
+    const qint64 elapsed = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : MaxIntervalMs;
+    if (elapsed >= m_intervalMs)
+        flush();
+    else
+        m_flushTimer.start(static_cast<int>(m_intervalMs - elapsed));
+}
+
+void LogWriter::flush()
+{
+    m_flushTimer.stop();
+    if (m_pending.isEmpty())
+        return;
+
+    QElapsedTimer cost;
+    cost.start();
+    const QTextCursor cursor = m_edit->textCursor();
+    if (cursor.hasSelection() || !cursor.atEnd()) {
+        // The operator has put the cursor elsewhere: only the first read
+        // lands there, the cursor then jumps to the end for the others.
+        m_edit->insertPlainText(m_pending.left(m_firstReadLength));
+        m_edit->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
+        m_pending.remove(0, m_firstReadLength);
+    }
+    if (!m_pending.isEmpty()) {
+        m_edit->insertPlainText(m_pending);
+        m_edit->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
+    }
+    m_pending.clear();
+    m_pending.squeeze();
+    m_firstReadLength = 0;
+
+    m_intervalMs = std::min(MaxIntervalMs, cost.elapsed() * CostFactor);
+    m_sinceFlush.start();
+}
+
+void LogWriter::clear()
+{
+    m_flushTimer.stop();
+    m_pending.clear();
+    m_firstReadLength = 0;
+    m_edit->clear();
+    m_intervalMs = 0;
+}
+
+bool LogWriter::eventFilter(QObject *watched, QEvent *event)
+{
+    // Anything the operator does in the log comes after the reads that
+    // arrived before it, as it would if every read were inserted at once.
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::InputMethod:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Drop:
+    case QEvent::ContextMenu:
+        flush();
+        break;
+    case QEvent::MouseMove:
+        // A drag that makes a selection; plain hovering changes nothing.
+        if (static_cast<QMouseEvent *>(event)->buttons() != Qt::NoButton)
+            flush();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}

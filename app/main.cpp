@@ -1,0 +1,15 @@
+#include "commframe.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QString>
+
+int main(int argc, char *argv[])
+{
+    orvale::registerFrameMetaType();
+    QApplication app(argc, argv);
+    MainWindow window;
+    window.setWindowTitle(QStringLiteral(" Orvale QV1.0  "));
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,246 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "checksum.h"
+#include "commframe.h"
+#include "logwriter.h"
+
+#include <QGuiApplication>
+#include <QDebug>
+#include <QMessageLogger>
+#include <QScreen>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+#include <memory>
+
+using namespace orvale;
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui_MainWindow)
+{
+    ui->setupUi(this);
+
+    // Offer every port that can actually be opened, after the fixed entries.
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        std::unique_ptr<QSerialPort> probe(new QSerialPort);
+        probe->setPort(info);
+        if (probe->open(QIODevice::ReadWrite)) {
+            ui->PortBox->addItem(probe->portName());
+            probe->close();
+        }
+    }
+
+    // The form's own baud-rate selection ("9600") is kept: a rate the list
+    // does not offer would open the port at baud 0.
+    ui->sendButton->setEnabled(false);
+
+    m_log = new LogWriter(ui->textEdit, this);
+
+    m_displayTimer.setSingleShot(true);
+    connect(&m_displayTimer, &QTimer::timeout, this, &MainWindow::showNewestReport);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const qreal rate = screen->refreshRate();
+        if (rate >= 24 && rate <= 480)
+            m_displayIntervalMs = std::max(1, static_cast<int>(1000.0 / rate));
+    }
+
+    QMessageLogger().debug() << tr("界面设定成功！");
+
+    auto *timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &MainWindow::onTimeout);
+    timer->start(10000);
+}
+
+MainWindow::~MainWindow()
+{
+    // The port is not a child of the window: close and release it here so
+    // closing the window with the port open leaves no device held.
+    if (serial) {
+        disconnect(serial, nullptr, this, nullptr);
+        serial->close();
+        delete serial;
+        serial = nullptr;
+    }
+    delete ui;
+}
+
+void MainWindow::on_clearButton_clicked()
+{
+    m_log->clear();
+}
+
+void MainWindow::on_openButton_clicked()
+{
+    if (ui->openButton->text() == tr("打开串口"))
+        openPort();
+    else
+        closePort();
+}
+
+void MainWindow::openPort()
+{
+    serial = new QSerialPort;
+    serial->setPortName(ui->PortBox->currentText());
+
+    if (!serial->open(QIODevice::ReadWrite) || !applyLineSettings()) {
+        // Not reported as open: the window stays Closed and says why.
+        const QString reason = serial->errorString();
+        releasePort(false);
+        ui->statusBar->showMessage(tr("串口打开失败：") + reason);
+        return;
+    }
+    ui->statusBar->clearMessage();
+
+    m_reader.reset();
+    setSettingsEnabled(false);
+    ui->openButton->setText(tr("关闭串口"));
+    ui->sendButton->setEnabled(true);
+    connect(serial, &QSerialPort::readyRead, this, &MainWindow::Read_Data);
+    connect(serial, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
+}
+
+bool MainWindow::applyLineSettings()
+{
+    const int baud = ui->BaudBox->currentText().toInt(nullptr, 10);
+    if (!serial->setBaudRate(baud, QSerialPort::AllDirections))
+        return false;
+
+    const QSerialPort::DataBits dataBits =
+        ui->BitNumBox->currentText() == QLatin1String("7") ? QSerialPort::Data7 : QSerialPort::Data8;
+    if (!serial->setDataBits(dataBits))
+        return false;
+
+    const QSerialPort::Parity parity =
+        ui->ParityBox->currentText() == QLatin1String("1") ? QSerialPort::EvenParity : QSerialPort::NoParity;
+    if (!serial->setParity(parity))
+        return false;
+
+    // No line has zero stop bits: the entry "0" keeps one.
+    if (!serial->setStopBits(QSerialPort::OneStop))
+        return false;
+
+    return serial->setFlowControl(QSerialPort::NoFlowControl);
+}
+
+void MainWindow::closePort()
+{
+    if (serial)
+        releasePort(true);
+    m_reader.reset();
+    m_log->flush();
+    setSettingsEnabled(true);
+    ui->openButton->setText(tr("打开串口"));
+    ui->sendButton->setEnabled(false);
+}
+
+void MainWindow::releasePort(bool discardBuffered)
+{
+    // Detached first, so an error raised while clearing or closing a port
+    // whose device has gone cannot re-enter the close. Deleted once control
+    // is back in the event loop: this may run inside one of its own signals.
+    disconnect(serial, nullptr, this, nullptr);
+    if (discardBuffered)
+        serial->clear(QSerialPort::AllDirections);
+    serial->close();
+    serial->deleteLater();
+    serial = nullptr;
+}
+
+void MainWindow::setSettingsEnabled(bool enabled)
+{
+    ui->PortBox->setEnabled(enabled);
+    ui->BaudBox->setEnabled(enabled);
+    ui->BitNumBox->setEnabled(enabled);
+    ui->ParityBox->setEnabled(enabled);
+    ui->StopBox->setEnabled(enabled);
+}
+
+void MainWindow::onPortError(QSerialPort::SerialPortError error)
+{
+    // A vanished device reports an error on every turn of the event loop;
+    // leaving the port open would spin a core forever.
+    if (error == QSerialPort::NoError || !serial)
+        return;
+    const QString reason = serial->errorString();
+    closePort();
+    ui->statusBar->showMessage(tr("串口连接已断开：") + reason);
+}
+
+void MainWindow::on_sendButton_clicked()
+{
+    if (!serial)
+        return;
+    const COMM_UART_OBJ &command = buildCommand(ui->comboBox_sa->currentText(), ui->comboBox_fil->currentText(),
+                                                ui->comboBox_ch->currentText(), ui->comboBox_id->currentText());
+    QSerialPort *port = serial;
+    const qint64 written = port->write(reinterpret_cast<const char *>(&command), FrameSize);
+    if (written != FrameSize)
+        ui->statusBar->showMessage(tr("参数发送失败：") + port->errorString());
+}
+
+void MainWindow::Read_Data()
+{
+    if (!serial)
+        return;
+    const QByteArray read = serial->readAll();
+    if (read.isEmpty())
+        return;
+
+    // Every byte is logged as it came, frame or not.
+    m_log->append(QString::fromLatin1(read.toHex(' ')) + QLatin1Char(' '));
+
+    const std::vector<COMM_UART_OBJ> frames = m_reader.feed(read);
+    if (frames.empty())
+        return;
+    for (const COMM_UART_OBJ &frame : frames)
+        acceptReport(frame);
+    scheduleDisplay();
+}
+
+uint16_t MainWindow::ModbusCRC16(QByteArray senddata, uint8_t crclen)
+{
+    return orvale::ModbusCRC16(senddata, crclen);
+}
+
+void MainWindow::on_lcdNumber_overflow()
+{
+}
+
+void MainWindow::on_textEdit_textChanged()
+{
+}
+
+void MainWindow::onTimeout()
+{
+    m_log->clear();
+}
+
+void MainWindow::scheduleDisplay()
+{
+    m_displayPending = true;
+    if (m_displayTimer.isActive())
+        return;
+    const qint64 elapsed = m_sinceDisplay.isValid() ? m_sinceDisplay.elapsed() : m_displayIntervalMs;
+    if (elapsed >= m_displayIntervalMs)
+        showNewestReport();
+    else
+        m_displayTimer.start(static_cast<int>(m_displayIntervalMs - elapsed));
+}
+
+void MainWindow::showNewestReport()
+{
+    if (!m_displayPending)
+        return;
+    m_displayPending = false;
+    m_sinceDisplay.start();
+
+    const ReportTexts texts = reportTexts(recv_obj);
+    ui->lcdNumber->display(texts.value);
+    ui->DEVICE_ID->setText(texts.deviceId);
+    ui->adch->setText(texts.channel);
+    ui->sa->setText(texts.sampleRate);
+    ui->fil->setText(texts.filter);
+    ui->state->setText(QStringLiteral("runing"));
+}

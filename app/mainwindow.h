@@ -1,0 +1,58 @@
+#pragma once
+
+#include "framereader.h"
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QSerialPort>
+#include <QTimer>
+
+#include <cstdint>
+
+class Ui_MainWindow;
+class LogWriter;
+
+// The one window of the program and the controller behind it: opens and
+// closes the port, shows each report the board sends and sends it new
+// settings.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private slots:
+    void on_clearButton_clicked();
+    void on_openButton_clicked();
+    void on_sendButton_clicked();
+    void Read_Data();
+    uint16_t ModbusCRC16(QByteArray senddata, uint8_t crclen);
+    void on_lcdNumber_overflow();
+    void on_textEdit_textChanged();
+    void onTimeout();
+
+private:
+    void openPort();
+    void closePort();
+    void releasePort(bool discardBuffered);
+    void setSettingsEnabled(bool enabled);
+    bool applyLineSettings();
+    void onPortError(QSerialPort::SerialPortError error);
+    void scheduleDisplay();
+    void showNewestReport();
+
+    Ui_MainWindow *ui = nullptr;
+    QSerialPort *serial = nullptr;
+
+    orvale::FrameReader m_reader;
+    LogWriter *m_log = nullptr;
+
+    // The LCD and labels are redrawn at most once per screen refresh with
+    // the newest report; recv_obj itself takes every report at once.
+    QTimer m_displayTimer;
+    QElapsedTimer m_sinceDisplay;
+    int m_displayIntervalMs = 16;
+    bool m_displayPending = false;
+};
