@@ -29,6 +29,10 @@ public:
 
     bool hasPending() const { return !m_pending.isEmpty(); }
 
+    // Off: every read is inserted in its own call as it arrives. Only the
+    // receive benchmark turns it off, as the reference it compares against.
+    void setCoalescing(bool on) { m_coalescing = on; }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -39,4 +43,5 @@ private:
     QTimer m_flushTimer;
     QElapsedTimer m_sinceFlush;
     qint64 m_intervalMs = 0;
+    bool m_coalescing = true;
 };
