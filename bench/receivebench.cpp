@@ -34,6 +34,7 @@ struct Options
     bool randomCuts = false;
     bool reference = true;
     bool coalesced = true;
+    bool memoryTimeline = false;
 };
 
 struct RunFigures
@@ -45,6 +46,7 @@ struct RunFigures
     int lagSamples = 0;
     double stallMs = 0;
     double rssStartMb = 0, rss10sMb = 0, rssEndMb = 0;
+    double peakFirst10sMb = 0, peakAfter10sMb = 0;
 };
 
 void usage()
@@ -54,7 +56,8 @@ void usage()
                 "  --rate N        reports per second (default 720, the limit of a 115200 baud line)\n"
                 "  --duration S    seconds per run (default 30)\n"
                 "  --chunks        whole frames per write, or frames cut at random points (default whole)\n"
-                "  --only          run just one of the two runs\n");
+                "  --only          run just one of the two runs\n"
+                "  --memory-timeline  print resident memory every second\n");
 }
 
 bool parse(int argc, char **argv, Options &o)
@@ -76,6 +79,8 @@ bool parse(int argc, char **argv, Options &o)
                 return false;
             o.randomCuts = !std::strcmp(value, "random");
             ++i;
+        } else if (!std::strcmp(arg, "--memory-timeline")) {
+            o.memoryTimeline = true;
         } else if (!std::strcmp(arg, "--only") && value) {
             o.reference = !std::strcmp(value, "reference");
             o.coalesced = !std::strcmp(value, "coalesced");
@@ -141,10 +146,11 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
 
     // One short repeating timer samples the display and times the loop.
     std::vector<double> lags;
-    lags.reserve(size_t(o.durationS * 250));
+    lags.reserve(size_t(o.durationS * 120));
     int64_t lastTickUs = startUs;
     int64_t worstGapUs = 0;
     bool tookRss10 = false;
+    int printedSecond = 0;
     const double periodUs = 1e6 / o.rate;
     QTimer sampler;
     sampler.setTimerType(Qt::PreciseTimer);
@@ -153,18 +159,29 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
         worstGapUs = std::max(worstGapUs, now - lastTickUs);
         lastTickUs = now;
         const double shownUs = lcd->value() * 1e8;
-        if (shownUs > 0) {
-            // The newest report whose last byte was due by now.
-            const double sinceStart = double(now - startUs);
-            const double newestUs = double(startUs - timeBaseUs) + std::floor(sinceStart / periodUs) * periodUs;
-            lags.push_back(std::max(0.0, (newestUs - shownUs) / 1000.0));
+        const double sinceStartUs = double(now - startUs);
+        if (shownUs > 0 && sinceStartUs < o.durationS * 1e6) {
+            // Reports fall due every period after the one shown; the newest
+            // one due by now is how far the display trails the line.
+            const double nowUs = double(now - timeBaseUs);
+            const double behind = std::max(0.0, nowUs - shownUs);
+            lags.push_back(std::floor(behind / periodUs) * periodUs / 1000.0);
+        }
+        const int second = int((now - startUs) / 1000000);
+        if (second > printedSecond) {
+            printedSecond = second;
+            const double rss = residentMb();
+            double &peak = second <= 10 ? figures.peakFirst10sMb : figures.peakAfter10sMb;
+            peak = std::max(peak, rss);
+            if (o.memoryTimeline)
+                std::printf("  %3d s: %.1f MB resident\n", second, rss);
         }
         if (!tookRss10 && now - startUs >= 10000000) {
             figures.rss10sMb = residentMb();
             tookRss10 = true;
         }
     });
-    sampler.start(5);
+    sampler.start(10);
 
     QEventLoop loop;
     QTimer::singleShot(int(o.durationS * 1000), &loop, &QEventLoop::quit);
@@ -199,6 +216,8 @@ void print(const RunFigures &f, const Options &o)
     std::printf("longest event-loop stall: %.1f ms\n", f.stallMs);
     std::printf("resident memory: start %.1f MB, at 10 s %.1f MB, end %.1f MB (growth after 10 s %.2f MB)\n",
                 f.rssStartMb, f.rss10sMb, f.rssEndMb, f.rssEndMb - f.rss10sMb);
+    std::printf("resident memory peaks (sampled each second): first 10 s %.1f MB, after 10 s %.1f MB\n",
+                f.peakFirst10sMb, f.peakAfter10sMb);
     std::fflush(stdout);
 }
 
