@@ -23,11 +23,9 @@ constexpr qint64 MaxIntervalMs = 3000;
 } // namespace
 
 LogWriter::LogWriter(QTextEdit *edit, QObject *parent)
-    : QObject(parent), m_edit(edit)
+    : QObject(parent), m_edit(edit), m_throttle([this] { insertPending(); })
 {
     setObjectName(QStringLiteral("logWriter"));
-    m_flushTimer.setSingleShot(true);
-    connect(&m_flushTimer, &QTimer::timeout, this, &LogWriter::flush);
     m_edit->installEventFilter(this);
     m_edit->viewport()->installEventFilter(this);
 }
@@ -40,22 +38,22 @@ void LogWriter::append(const QString &readText)
         m_firstReadLength = readText.size();
     m_pending += readText;
 
-    if (!m_coalescing) {
-        flush();
-        return;
-    }
-    if (m_flushTimer.isActive())
-        return;
-    const qint64 elapsed = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : MaxIntervalMs;
-    if (elapsed >= m_intervalMs)
-        flush();
+    if (m_coalescing)
+        m_throttle.request(m_intervalMs);
     else
-        m_flushTimer.start(static_cast<int>(m_intervalMs - elapsed));
+        flush();
 }
 
 void LogWriter::flush()
 {
-    m_flushTimer.stop();
+    if (m_pending.isEmpty())
+        m_throttle.cancel();
+    else
+        m_throttle.runNow();
+}
+
+void LogWriter::insertPending()
+{
     if (m_pending.isEmpty())
         return;
 
@@ -78,12 +76,11 @@ void LogWriter::flush()
     m_firstReadLength = 0;
 
     m_intervalMs = std::clamp(cost.elapsed() * CostFactor, MinIntervalMs, MaxIntervalMs);
-    m_sinceFlush.start();
 }
 
 void LogWriter::clear()
 {
-    m_flushTimer.stop();
+    m_throttle.cancel();
     m_pending.clear();
     m_firstReadLength = 0;
     m_edit->clear();

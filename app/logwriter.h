@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "throttle.h"
+
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 class QTextEdit;
 
@@ -37,11 +37,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void insertPending();
+
     QTextEdit *m_edit = nullptr;
     QString m_pending;
     int m_firstReadLength = 0;  // length of the first waiting read's text
-    QTimer m_flushTimer;
-    QElapsedTimer m_sinceFlush;
+    Throttle m_throttle;
     qint64 m_intervalMs = 0;
     bool m_coalescing = true;
 };

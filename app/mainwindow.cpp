@@ -17,7 +17,7 @@
 using namespace orvale;
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui_MainWindow)
+    : QMainWindow(parent), ui(new Ui_MainWindow), m_display([this] { showNewestReport(); })
 {
     ui->setupUi(this);
 
@@ -38,8 +38,6 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_log = new LogWriter(ui->textEdit, this);
 
-    m_displayTimer.setSingleShot(true);
-    connect(&m_displayTimer, &QTimer::timeout, this, &MainWindow::showNewestReport);
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const qreal rate = screen->refreshRate();
         if (rate >= 24 && rate <= 480)
@@ -196,7 +194,7 @@ void MainWindow::Read_Data()
         return;
     for (const COMM_UART_OBJ &frame : frames)
         acceptReport(frame);
-    scheduleDisplay();
+    m_display.request(m_displayIntervalMs);
 }
 
 uint16_t MainWindow::ModbusCRC16(QByteArray senddata, uint8_t crclen)
@@ -217,25 +215,8 @@ void MainWindow::onTimeout()
     m_log->clear();
 }
 
-void MainWindow::scheduleDisplay()
-{
-    m_displayPending = true;
-    if (m_displayTimer.isActive())
-        return;
-    const qint64 elapsed = m_sinceDisplay.isValid() ? m_sinceDisplay.elapsed() : m_displayIntervalMs;
-    if (elapsed >= m_displayIntervalMs)
-        showNewestReport();
-    else
-        m_displayTimer.start(static_cast<int>(m_displayIntervalMs - elapsed));
-}
-
 void MainWindow::showNewestReport()
 {
-    if (!m_displayPending)
-        return;
-    m_displayPending = false;
-    m_sinceDisplay.start();
-
     const ReportTexts texts = reportTexts(recv_obj);
     ui->lcdNumber->display(texts.value);
     ui->DEVICE_ID->setText(texts.deviceId);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "framereader.h"
+#include "throttle.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QTimer>
@@ -40,7 +40,6 @@ private:
     void setSettingsEnabled(bool enabled);
     bool applyLineSettings();
     void onPortError(QSerialPort::SerialPortError error);
-    void scheduleDisplay();
     void showNewestReport();
 
     Ui_MainWindow *ui = nullptr;
@@ -51,8 +50,6 @@ private:
 
     // The LCD and labels are redrawn at most once per screen refresh with
     // the newest report; recv_obj itself takes every report at once.
-    QTimer m_displayTimer;
-    QElapsedTimer m_sinceDisplay;
+    Throttle m_display;
     int m_displayIntervalMs = 16;
-    bool m_displayPending = false;
 };

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <functional>
+
+// Runs an action at most once per interval: at once when the last run was
+// long enough ago, otherwise as soon as the interval since it has passed.
+// Requests that come in between fold into that one run.
+class Throttle
+{
+public:
+    explicit Throttle(std::function<void()> action);
+
+    void request(qint64 intervalMs);
+    // Runs the action now; a run already scheduled is dropped.
+    void runNow();
+    void cancel();
+
+private:
+    std::function<void()> m_action;
+    QTimer m_timer;
+    QElapsedTimer m_sinceRun;
+};
