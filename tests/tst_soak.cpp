@@ -179,7 +179,13 @@ void TestSoak::noisyLineForAMinute()
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("DEVICE_ID"))->text(), shown.deviceId);
 
     QCOMPARE(fdsEnd, fdsEarly);
+#ifdef __SANITIZE_ADDRESS__
+    // AddressSanitizer holds freed memory back on purpose, so resident size
+    // says nothing here; its leak check at exit does this job instead.
+    Q_UNUSED(rssEnd);
+#else
     QVERIFY2(rssEnd - rssEarly < 3.0, qPrintable(QStringLiteral("RSS grew %1 MB").arg(rssEnd - rssEarly)));
+#endif
 }
 
 QTEST_MAIN(TestSoak)
