@@ -92,6 +92,8 @@ private:
     void clickSend() { QTest::mouseClick(child<QPushButton>("sendButton"), Qt::LeftButton); }
     bool isOpen() { return child<QPushButton>("openButton")->text() == QStringLiteral("关闭串口"); }
     void select(const char *box, const QString &entry);
+    // The selections of the worked command example, then a press.
+    void sendWorkedCommand();
 
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<PtyBoard> m_board;
@@ -137,6 +139,15 @@ void TestMainWindow::select(const char *box, const QString &entry)
     const int index = combo->findText(entry, Qt::MatchExactly);
     QVERIFY2(index >= 0, qPrintable(entry));
     combo->setCurrentIndex(index);
+}
+
+void TestMainWindow::sendWorkedCommand()
+{
+    select("comboBox_id", "A3");
+    select("comboBox_sa", "62 Sa/s");
+    select("comboBox_fil", "Average value");
+    select("comboBox_ch", "CH1");
+    clickSend();
 }
 
 void TestMainWindow::startupState()
@@ -275,11 +286,7 @@ void TestMainWindow::workedReportAndCommand()
     QTRY_COMPARE(child<QTextEdit>("textEdit")->toPlainText(),
                  QStringLiteral("a1 00 00 00 01 04 00 03 80 b2 e6 0e 00 00 2a 34 "));
 
-    select("comboBox_id", "A3");
-    select("comboBox_sa", "62 Sa/s");
-    select("comboBox_fil", "Average value");
-    select("comboBox_ch", "CH1");
-    clickSend();
+    sendWorkedCommand();
     QCOMPARE(m_board->waitForBytes(16), workedCommand);
     QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
 }
@@ -333,11 +340,7 @@ void TestMainWindow::corruptedReadChangesOnlyTheLog()
     QCOMPARE(text("DEVICE_ID"), QStringLiteral("0xA1"));
 
     // The next command echoes the newest valid report, not the corrupted read.
-    select("comboBox_id", "A3");
-    select("comboBox_sa", "62 Sa/s");
-    select("comboBox_fil", "Average value");
-    select("comboBox_ch", "CH1");
-    clickSend();
+    sendWorkedCommand();
     QCOMPARE(m_board->waitForBytes(16), workedCommand);
 
     // A read shorter than a frame never feeds the echo either.
