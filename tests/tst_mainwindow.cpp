@@ -1,5 +1,6 @@
 #include "commframe.h"
 #include "mainwindow.h"
+#include "processprobe.h"
 #include "ptyboard.h"
 
 #include <QComboBox>
@@ -10,7 +11,6 @@
 #include <QTextEdit>
 #include <QtTest>
 
-#include <ctime>
 #include <memory>
 
 using namespace orvale;
@@ -40,13 +40,6 @@ QByteArray report(uint32_t value, uint8_t id = 0xA1, uint8_t sa = 1, uint8_t fil
 QString logText(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ')) + QLatin1Char(' ');
-}
-
-double processCpuSeconds()
-{
-    timespec ts = {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
 QStringList debugLines;

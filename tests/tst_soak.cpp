@@ -6,6 +6,7 @@
 #include "commframe.h"
 #include "framereader.h"
 #include "mainwindow.h"
+#include "processprobe.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -19,23 +20,7 @@
 #include <QTextEdit>
 #include <QtTest>
 
-#include <unistd.h>
-
 namespace {
-
-int openFds()
-{
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
-}
-
-double residentMb()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0) : 0;
-}
 
 QByteArray bytesOf(const QByteArray &hexPairs)
 {

@@ -3,6 +3,7 @@
 
 #include "commframe.h"
 #include "mainwindow.h"
+#include "processprobe.h"
 #include "ptyboard.h"
 
 #include <QComboBox>
@@ -14,9 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <ctime>
 #include <set>
-#include <unistd.h>
 
 // Qt's object hooks let the test see every QObject come and go, so a port
 // object that is never deleted shows up however it was lost.
@@ -37,18 +36,6 @@ int livePorts()
             ++count;
     }
     return count;
-}
-
-int openFds()
-{
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
-}
-
-double processCpuSeconds()
-{
-    timespec ts = {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
 QByteArray report(uint32_t value)
