@@ -91,6 +91,7 @@ void MainWindow::openPort()
     }
     ui->statusBar->clearMessage();
 
+    // A new connection: nothing kept from the last one can complete a frame.
     m_reader.reset();
     setSettingsEnabled(false);
     ui->openButton->setText(tr("关闭串口"));
@@ -126,7 +127,6 @@ void MainWindow::closePort()
 {
     if (serial)
         releasePort(true);
-    m_reader.reset();
     m_log->flush();
     setSettingsEnabled(true);
     ui->openButton->setText(tr("打开串口"));
