@@ -1,11 +1,13 @@
 #include "commframe.h"
 #include "mainwindow.h"
+#include "paintfix.h"
 
 #include <QApplication>
 #include <QString>
 
 int main(int argc, char *argv[])
 {
+    avoidAvx2Fills(argv);
     orvale::registerFrameMetaType();
     QApplication app(argc, argv);
     MainWindow window;

@@ -7,6 +7,7 @@
 #include "feeder.h"
 #include "logwriter.h"
 #include "mainwindow.h"
+#include "paintfix.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -225,6 +226,8 @@ void print(const RunFigures &f, const Options &o)
 
 int main(int argc, char **argv)
 {
+    // As the program does (main.cpp), so the figures are those of the program.
+    avoidAvx2Fills(argv);
     Options o;
     if (!parse(argc, argv, o)) {
         usage();
