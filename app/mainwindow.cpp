@@ -5,13 +5,10 @@
 #include "commframe.h"
 #include "logwriter.h"
 
-#include <QGuiApplication>
 #include <QDebug>
 #include <QMessageLogger>
-#include <QScreen>
 #include <QSerialPortInfo>
 
-#include <algorithm>
 #include <memory>
 
 using namespace orvale;
@@ -37,12 +34,6 @@ MainWindow::MainWindow(QWidget *parent)
     ui->sendButton->setEnabled(false);
 
     m_log = new LogWriter(ui->textEdit, this);
-
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const qreal rate = screen->refreshRate();
-        if (rate >= 24 && rate <= 480)
-            m_displayIntervalMs = std::max(1, static_cast<int>(1000.0 / rate));
-    }
 
     QMessageLogger().debug() << tr("界面设定成功！");
 
@@ -194,7 +185,7 @@ void MainWindow::Read_Data()
         return;
     for (const COMM_UART_OBJ &frame : frames)
         acceptReport(frame);
-    m_display.request(m_displayIntervalMs);
+    m_display.request(DisplayIntervalMs);
 }
 
 uint16_t MainWindow::ModbusCRC16(QByteArray senddata, uint8_t crclen)

@@ -48,8 +48,10 @@ private:
     orvale::FrameReader m_reader;
     LogWriter *m_log = nullptr;
 
-    // The LCD and labels are redrawn at most once per screen refresh with
-    // the newest report; recv_obj itself takes every report at once.
+    // The LCD and labels show the newest report at most 25 times a second:
+    // a value changing faster cannot be read, and each redraw of the large
+    // LCD costs more than taking a report. recv_obj itself takes every
+    // report at once, so a command always echoes the newest.
     Throttle m_display;
-    int m_displayIntervalMs = 16;
+    static constexpr qint64 DisplayIntervalMs = 40;
 };
