@@ -19,7 +19,13 @@ void avoidAvx2Fills(char **argv)
     disabled += "avx2";
     if (setenv("QT_NO_CPU_FEATURE", disabled.c_str(), 1) != 0)
         return;
-    execv("/proc/self/exe", argv);
+    // By its own path, not /proc/self/exe, so the process keeps its name.
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return;
+    path[length] = '\0';
+    execv(path, argv);
     // Not started again: run with the fill routines Qt chose.
 #else
     (void)argv;
