@@ -17,9 +17,10 @@ namespace {
 // Spacing is this many times the cost of the last insertion, so inserting
 // takes about 1% of the time however long the log grows.
 constexpr qint64 CostFactor = 100;
-// Under a steady stream, no more than four insertions a second: a person
-// reads the log no faster, and each insertion lays out the whole line again.
-constexpr qint64 MinIntervalMs = 250;
+// Under a steady stream, no more than two insertions a second: a person
+// follows the log no faster, and each insertion lays out the whole line
+// again and redraws the log.
+constexpr qint64 MinIntervalMs = 500;
 // Near the ten-second clearing at full line rate one insertion costs some
 // 40 ms; the log then lags up to three seconds, the value display never.
 constexpr qint64 MaxIntervalMs = 3000;
