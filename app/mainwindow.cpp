@@ -3,6 +3,7 @@
 
 #include "checksum.h"
 #include "commframe.h"
+#include "framecachestyle.h"
 #include "logwriter.h"
 
 #include <QDebug>
@@ -34,6 +35,11 @@ MainWindow::MainWindow(QWidget *parent)
     ui->sendButton->setEnabled(false);
 
     m_log = new LogWriter(ui->textEdit, this);
+
+    // Owned by the window, created after the form: destroyed after the LCD.
+    auto *lcdStyle = new FrameCacheStyle;
+    lcdStyle->setParent(this);
+    ui->lcdNumber->setStyle(lcdStyle);
 
     QMessageLogger().debug() << tr("界面设定成功！");
 
