@@ -4,15 +4,14 @@
 #include "checksum.h"
 #include "commframe.h"
 #include "logwriter.h"
+#include "portlist.h"
 
 #include <QGuiApplication>
 #include <QDebug>
 #include <QMessageLogger>
 #include <QScreen>
-#include <QSerialPortInfo>
 
 #include <algorithm>
-#include <memory>
 
 using namespace orvale;
 
@@ -21,16 +20,10 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
 
-    // Offer every port that can actually be opened, after the fixed entries.
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        std::unique_ptr<QSerialPort> probe(new QSerialPort);
-        probe->setPort(info);
-        if (probe->open(QIODevice::ReadWrite)) {
-            ui->PortBox->addItem(probe->portName());
-            probe->close();
-        }
-    }
+    // Offer every port that can actually be opened, after the fixed entries,
+    // and keep that part of the list current each time it is opened.
+    auto *ports = new PortList(ui->PortBox, this);
+    ports->refresh();
 
     // The form's own baud-rate selection ("9600") is kept: a rate the list
     // does not offer would open the port at baud 0.
