@@ -8,10 +8,18 @@
 
 #include <QGuiApplication>
 #include <QDebug>
+#include <QIcon>
 #include <QMessageLogger>
 #include <QScreen>
 
 #include <algorithm>
+
+// The icon lives in this static library's resources; without an explicit
+// initialisation the linker drops them, as nothing else refers to them.
+static void initResources()
+{
+    Q_INIT_RESOURCE(orvale);
+}
 
 using namespace orvale;
 
@@ -19,6 +27,8 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui_MainWindow), m_display([this] { showNewestReport(); })
 {
     ui->setupUi(this);
+    initResources();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/orvale-qv.png")));
 
     // Offer every port that can actually be opened, after the fixed entries,
     // and keep that part of the list current each time it is opened.

@@ -14,6 +14,9 @@
 # Exit status: 0 passed, 1 failed, 77 skipped (precondition missing).
 set -euo pipefail
 
+# shellcheck source=scripts/xwindow.sh
+source "$(dirname "$0")/../../scripts/xwindow.sh"
+
 QV=${1:?usage: run_e2e.sh ORVALE_QV ORVALE_BOARD_SIM}
 SIM=${2:?usage: run_e2e.sh ORVALE_QV ORVALE_BOARD_SIM}
 
@@ -80,26 +83,12 @@ fi
 tmp=$(mktemp -d /tmp/orvale-e2e.XXXXXX)
 xvfb_pid='' sim_pid='' qv_pid='' pty=''
 
-stop() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null || return 0
-    # A process that ignores SIGTERM for 5 s is killed outright.
-    local _
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
-
 cleanup() {
     local status=$?
     trap - EXIT INT TERM
-    stop "$qv_pid"
-    stop "$sim_pid"
-    stop "$xvfb_pid"
+    orvale_stop "$qv_pid"
+    orvale_stop "$sim_pid"
+    orvale_stop "$xvfb_pid"
     # The simulator removes its link; only a stale link to our own line is
     # taken away here, never one that something else put in its place.
     if [ -L "$LINK" ] && [ -n "$pty" ] && [ "$(readlink "$LINK")" = "$pty" ]; then
