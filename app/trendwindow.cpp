@@ -101,8 +101,9 @@ void TrendWindow::refresh()
     const double lo = s.minCounts * 1e-8, hi = s.maxCounts * 1e-8;
     const double margin = std::max((hi - lo) * 0.08, 1e-6);
     plot->yAxis->setRange(lo - margin, hi + margin);
+    // One decimal more than the tick step needs, for steps such as 0.0025.
     const double step = (hi - lo + 2 * margin) / 5;
-    plot->yAxis->setNumberPrecision(std::clamp(int(std::ceil(-std::log10(step))), 0, 8));
+    plot->yAxis->setNumberPrecision(std::clamp(int(std::ceil(-std::log10(step))) + 1, 0, 8));
     showStatistics(s);
     plot->replot();
 }
