@@ -27,6 +27,8 @@ TrendWindow::TrendWindow(const ReportHistory *history, QWidget *parent)
 {
     ui->setupUi(this);
     setObjectName(QStringLiteral("trendWindow"));
+    // Closing the main window ends the program even while this one is shown.
+    setAttribute(Qt::WA_QuitOnClose, false);
 
     QCustomPlot *plot = ui->trendPlot;
     plot->addGraph();
