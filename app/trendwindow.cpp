@@ -26,7 +26,6 @@ TrendWindow::TrendWindow(const ReportHistory *history, QWidget *parent)
     : QWidget(parent, Qt::Window), ui(new Ui_TrendWindow), m_history(history)
 {
     ui->setupUi(this);
-    setObjectName(QStringLiteral("trendWindow"));
     // Closing the main window ends the program even while this one is shown.
     setAttribute(Qt::WA_QuitOnClose, false);
 

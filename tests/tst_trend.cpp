@@ -1,7 +1,6 @@
 // The report history's statistics and bound, and recording to CSV through
 // the real window on a pseudo-terminal.
 
-#include "commframe.h"
 #include "csvrecorder.h"
 #include "mainwindow.h"
 #include "ptyboard.h"
@@ -57,11 +56,12 @@ class TestTrend : public QObject
     Q_OBJECT
 
 private slots:
+    // Eight hours from UTC, so a time written in local time shows.
+    void initTestCase() { qputenv("TZ", "CST-8"); }
     void statistics_data();
     void statistics();
     void historyBound();
-    void recordsEveryValidReport();
-    void recordingFailure();
+    void recording();
 };
 
 void TestTrend::statistics_data()
@@ -82,7 +82,6 @@ void TestTrend::statistics_data()
         << 370238248u << QVector<int>{-700, -100, 300, 500} << 400000 << 1001 << "3.70238248" << 4.5825757 << 12.00;
     QTest::newRow("top of the 32-bit range") << 4294966295u << QVector<int>{-1000, 1000} << 1000000 << 3
                                              << "42.94966295" << 10.00 << 20.00;
-    QTest::newRow("no noise") << 123456789u << QVector<int>{0} << 1000 << 0 << "1.23456789" << 0.0 << 0.0;
 }
 
 void TestTrend::statistics()
@@ -95,21 +94,16 @@ void TestTrend::statistics()
 
     // Reports every 100 ms; 1 count before and after the span must not count.
     ReportHistory history;
-    qint64 i = 0;
-    for (; i < skip; ++i)
-        history.append(i * 100, 1);
-    for (int k = 0; k < count; ++k, ++i)
-        history.append(i * 100, uint32_t(qint64(base) + noise[k % noise.size()]));
-    for (int k = 0; k < 300; ++k, ++i)
-        history.append(i * 100, 1);
+    for (int i = 0; i < skip + count + 300; ++i) {
+        const bool inSpan = i >= skip && i < skip + count;
+        history.append(i * 100, inSpan ? uint32_t(qint64(base) + noise[(i - skip) % noise.size()]) : 1);
+    }
 
     const SpanStatistics s = history.statistics(skip, skip + count);
     QCOMPARE(s.count, qint64(count));
     QTEST(QString::number(s.mean, 'f', 8), "mean");
     QVERIFY2(qAbs(s.rmsMicrovolts - rms) < 0.005, qPrintable(QString::number(s.rmsMicrovolts, 'f', 4)));
     QTEST(s.peakToPeakMicrovolts, "peakToPeak");
-    const int lowest = *std::min_element(noise.begin(), noise.end());
-    QCOMPARE(s.minCounts, uint32_t(qint64(base) + lowest));
     QCOMPARE(QString::number(s.ratePerSecond, 'f', 1), QStringLiteral("10.0"));
 }
 
@@ -124,16 +118,14 @@ void TestTrend::historyBound()
 
     QCOMPARE(history.size(), capacity);
     QCOMPARE(history.firstIndex(), extra);
-    QCOMPARE(history.valueAt(extra), uint32_t(capacity));
     const SpanStatistics all = history.statistics(0, history.endIndex());
-    QCOMPARE(all.count, capacity);
     QCOMPARE(all.maxCounts, uint32_t(capacity));
     QCOMPARE(all.minCounts, 1u);
     QCOMPARE(all.mean, double(capacity + 1) / 2 * 1e-8);
     QVERIFY2(history.bytesUsed() <= 24 * capacity, qPrintable(QString::number(history.bytesUsed())));
 }
 
-void TestTrend::recordsEveryValidReport()
+void TestTrend::recording()
 {
     PtyBoard board;
     QVERIFY(board.isValid());
@@ -145,8 +137,8 @@ void TestTrend::recordsEveryValidReport()
     // Recording may start before the port opens and goes on across a close.
     const QDateTime started = QDateTime::currentDateTimeUtc().addMSecs(-1);
     QVERIFY(window.startRecording(path));
-    QVERIFY(!child<QAction>(window, "actionStartRecording")->isEnabled());
-    QVERIFY(child<QAction>(window, "actionStopRecording")->isEnabled());
+    QVERIFY(!child<QAction>(window, "actionStartRecording")->isEnabled()
+            && child<QAction>(window, "actionStopRecording")->isEnabled());
     QCOMPARE(child<QLabel>(window, "recordingLabel")->text(), QStringLiteral("记录中：run.csv，0 条"));
     openOn(window, board.path());
 
@@ -181,34 +173,22 @@ void TestTrend::recordsEveryValidReport()
         "42.94967295,0xA1,CH2,4 Sa/s,Kalman",
     };
     QCOMPARE(lines.size(), expected.size());
-    double lastSeconds = 0;
     for (int row = 0; row < lines.size(); ++row) {
         const QStringList fields = lines[row].split(QLatin1Char(','));
-        QCOMPARE(fields.size(), 7);
         // Written back in the same form, so UTC, milliseconds and Z are all there.
         const QDateTime at = QDateTime::fromString(fields[0], Qt::ISODateWithMs);
         QCOMPARE(at.toString(Qt::ISODateWithMs), fields[0]);
         QVERIFY(at >= started && at <= QDateTime::currentDateTimeUtc());
         QCOMPARE(QString::number(fields[1].toDouble(), 'f', 3), fields[1]);
-        QVERIFY(fields[1].toDouble() >= lastSeconds);
-        lastSeconds = fields[1].toDouble();
         QCOMPARE(fields.mid(2).join(QLatin1Char(',')), expected[row]);
     }
-}
 
-void TestTrend::recordingFailure()
-{
-    PtyBoard board;
-    QVERIFY(board.isValid());
-    QTemporaryDir dir;
-    MainWindow window;
-    window.show();
-    openOn(window, board.path());
+    // Failures: the window says so and goes on.
     auto *status = child<QStatusBar>(window, "statusBar");
     const auto failedAndWindowGoesOn = [&](uint32_t value, uint8_t ch, const char *channel) {
         QTRY_VERIFY(status->currentMessage().startsWith(QStringLiteral("记录失败：")));
-        QVERIFY(child<QAction>(window, "actionStartRecording")->isEnabled());
-        QVERIFY(!child<QAction>(window, "actionStopRecording")->isEnabled());
+        QVERIFY(child<QAction>(window, "actionStartRecording")->isEnabled()
+                && !child<QAction>(window, "actionStopRecording")->isEnabled());
         QTRY_VERIFY(!window.findChild<QLabel *>(QStringLiteral("recordingLabel")));
         QVERIFY(board.write(report(value, 1, ch)));
         QTRY_COMPARE(child<QLabel>(window, "adch")->text(), QLatin1String(channel));
@@ -220,21 +200,21 @@ void TestTrend::recordingFailure()
     status->clearMessage();
 
     // A file size limit met part way through a write leaves the rows before it.
-    const QString path = dir.filePath(QStringLiteral("cut.csv"));
-    QVERIFY(window.startRecording(path));
+    const QString cut = dir.filePath(QStringLiteral("cut.csv"));
+    QVERIFY(window.startRecording(cut));
     QVERIFY(board.write(report(100000000) + report(100000001)));
     QTRY_VERIFY(child<QLabel>(window, "recordingLabel")->text().endsWith(QStringLiteral("，2 条")));
-    const QStringList kept = fileLines(path);
+    const QStringList kept = fileLines(cut);
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old = {};
     getrlimit(RLIMIT_FSIZE, &old);
-    const rlimit limit = {rlim_t(QFileInfo(path).size() + 30), old.rlim_max};  // less than a row
+    const rlimit limit = {rlim_t(QFileInfo(cut).size() + 30), old.rlim_max};  // less than a row
     setrlimit(RLIMIT_FSIZE, &limit);
     for (uint32_t i = 0; i < 20; ++i)
         QVERIFY(board.write(report(200000000 + i)));
     QTRY_VERIFY(status->currentMessage().startsWith(QStringLiteral("记录失败：")));
     setrlimit(RLIMIT_FSIZE, &old);
-    QCOMPARE(fileLines(path), kept);
+    QCOMPARE(fileLines(cut), kept);
     failedAndWindowGoesOn(222222222, 2, "CH3");
 }
 
