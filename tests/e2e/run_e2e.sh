@@ -316,6 +316,7 @@ first=$(grep -n -x -F -m 1 "$(head -n 1 "$tmp/csv.values")" "$tmp/sim.values" | 
 tail -n +"${first:-1}" "$tmp/sim.values" | head -n "$(wc -l <"$tmp/csv.values")" | cmp -s - "$tmp/csv.values" \
     && [ -n "$first" ] || fail "the recorded values are not the board's reports, each once, in order"
 pass "recorded $(wc -l <"$tmp/csv.values") rows, each a report of the board, in order"
+click "${LCD_REGION[@]:0:2}"
 timeout 10 xdotool key ctrl+t
 wait_for 10 popup_count_is 2 || fail "Ctrl+T showed no trend window"
 pass "Ctrl+T shows the trend window"
