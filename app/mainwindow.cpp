@@ -4,13 +4,31 @@
 #include "checksum.h"
 #include "commframe.h"
 #include "framecachestyle.h"
+#include "csvrecorder.h"
 #include "logwriter.h"
+#include "portlist.h"
+#include "trendwindow.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageLogger>
-#include <QSerialPortInfo>
+#include <QStandardPaths>
 
-#include <memory>
+#include <algorithm>
+
+// The icon lives in this static library's resources; without an explicit
+// initialisation the linker drops them, as nothing else refers to them.
+static void initResources()
+{
+    Q_INIT_RESOURCE(orvale);
+}
 
 using namespace orvale;
 
@@ -18,17 +36,14 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui_MainWindow), m_display([this] { showNewestReport(); })
 {
     ui->setupUi(this);
+    initResources();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/orvale-qv.png")));
+    setUpDataMenu();
 
-    // Offer every port that can actually be opened, after the fixed entries.
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        std::unique_ptr<QSerialPort> probe(new QSerialPort);
-        probe->setPort(info);
-        if (probe->open(QIODevice::ReadWrite)) {
-            ui->PortBox->addItem(probe->portName());
-            probe->close();
-        }
-    }
+    // Offer every port that can actually be opened, after the fixed entries,
+    // and keep that part of the list current each time it is opened.
+    auto *ports = new PortList(ui->PortBox, this);
+    ports->refresh();
 
     // The form's own baud-rate selection ("9600") is kept: a rate the list
     // does not offer would open the port at baud 0.
@@ -50,6 +65,9 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The last rows reach the file; a failure then has no window left to tell.
+    disconnect(m_recorder, nullptr, this, nullptr);
+    m_recorder->stop();
     // The port is not a child of the window: close and release it here so
     // closing the window with the port open leaves no device held.
     if (serial) {
@@ -125,6 +143,7 @@ void MainWindow::closePort()
     if (serial)
         releasePort(true);
     m_log->flush();
+    m_recorder->flush();
     setSettingsEnabled(true);
     ui->openButton->setText(tr("打开串口"));
     ui->sendButton->setEnabled(false);
@@ -189,8 +208,13 @@ void MainWindow::Read_Data()
     const std::vector<COMM_UART_OBJ> frames = m_reader.feed(read);
     if (frames.empty())
         return;
-    for (const COMM_UART_OBJ &frame : frames)
+    // Every report is kept and recorded here, not at the folded redraw.
+    const Arrival at = Arrival::now();
+    for (const COMM_UART_OBJ &frame : frames) {
         acceptReport(frame);
+        m_history.append(at.utcMs, frame.value);
+        m_recorder->append(at, frame);
+    }
     m_display.request(DisplayIntervalMs);
 }
 
@@ -221,4 +245,91 @@ void MainWindow::showNewestReport()
     ui->sa->setText(texts.sampleRate);
     ui->fil->setText(texts.filter);
     ui->state->setText(QStringLiteral("runing"));
+}
+
+void MainWindow::setUpDataMenu()
+{
+    // The form keeps its menu bar empty; the data menu is the controller's.
+    QMenu *menu = ui->menuBar->addMenu(tr("数据(&D)"));
+    menu->setObjectName(QStringLiteral("menuData"));
+
+    QAction *trend = menu->addAction(tr("趋势图…"));
+    trend->setObjectName(QStringLiteral("actionTrend"));
+    trend->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(trend, &QAction::triggered, this, &MainWindow::showTrendWindow);
+
+    m_startRecording = menu->addAction(tr("开始记录…"));
+    m_startRecording->setObjectName(QStringLiteral("actionStartRecording"));
+    m_startRecording->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(m_startRecording, &QAction::triggered, this, &MainWindow::askForRecordingFile);
+
+    m_stopRecording = menu->addAction(tr("停止记录"));
+    m_stopRecording->setObjectName(QStringLiteral("actionStopRecording"));
+    connect(m_stopRecording, &QAction::triggered, this, &MainWindow::stopRecording);
+
+    m_recorder = new CsvRecorder(this);
+    connect(m_recorder, &CsvRecorder::flushed, this, &MainWindow::showRecordingState);
+    connect(m_recorder, &CsvRecorder::failed, this, &MainWindow::onRecordingFailed);
+    showRecordingState();
+}
+
+void MainWindow::showTrendWindow()
+{
+    if (!m_trend)
+        m_trend = new TrendWindow(&m_history, this);
+    m_trend->show();
+    m_trend->raise();
+    m_trend->activateWindow();
+}
+
+void MainWindow::askForRecordingFile()
+{
+    const QString proposed = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/')
+        + QDateTime::currentDateTime().toString(QStringLiteral("'orvale-'yyyyMMdd-hhmmss'.csv'"));
+    const QString path = QFileDialog::getSaveFileName(this, tr("开始记录"), proposed, tr("CSV 文件 (*.csv)"));
+    if (!path.isEmpty())
+        startRecording(path);
+}
+
+bool MainWindow::startRecording(const QString &path)
+{
+    const bool started = m_recorder->start(path);
+    if (!started)
+        ui->statusBar->showMessage(tr("记录失败：") + m_recorder->errorString());
+    showRecordingState();
+    return started;
+}
+
+void MainWindow::stopRecording()
+{
+    m_recorder->stop();
+    showRecordingState();
+}
+
+void MainWindow::onRecordingFailed(const QString &reason)
+{
+    ui->statusBar->showMessage(tr("记录失败：") + reason);
+    showRecordingState();
+}
+
+void MainWindow::showRecordingState()
+{
+    const bool recording = m_recorder->isRecording();
+    m_startRecording->setEnabled(!recording);
+    m_stopRecording->setEnabled(recording);
+    if (!recording) {
+        if (m_recordingLabel) {
+            ui->statusBar->removeWidget(m_recordingLabel);
+            m_recordingLabel->deleteLater();
+            m_recordingLabel = nullptr;
+        }
+        return;
+    }
+    if (!m_recordingLabel) {
+        m_recordingLabel = new QLabel(ui->statusBar);
+        m_recordingLabel->setObjectName(QStringLiteral("recordingLabel"));
+        ui->statusBar->addPermanentWidget(m_recordingLabel);
+    }
+    m_recordingLabel->setText(tr("记录中：") + QFileInfo(m_recorder->fileName()).fileName() + tr("，")
+                              + QString::number(m_recorder->rowCount()) + tr(" 条"));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framereader.h"
+#include "reporthistory.h"
 #include "throttle.h"
 
 #include <QMainWindow>
@@ -11,6 +12,10 @@
 
 class Ui_MainWindow;
 class LogWriter;
+class CsvRecorder;
+class TrendWindow;
+class QAction;
+class QLabel;
 
 // The one window of the program and the controller behind it: opens and
 // closes the port, shows each report the board sends and sends it new
@@ -22,6 +27,11 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Records every report from now on into `path`, as the menu does once
+    // the operator has chosen a file; false (and said so) when it cannot.
+    bool startRecording(const QString &path);
+    void stopRecording();
 
 private slots:
     void on_clearButton_clicked();
@@ -41,6 +51,11 @@ private:
     bool applyLineSettings();
     void onPortError(QSerialPort::SerialPortError error);
     void showNewestReport();
+    void setUpDataMenu();
+    void askForRecordingFile();
+    void onRecordingFailed(const QString &reason);
+    void showRecordingState();
+    void showTrendWindow();
 
     Ui_MainWindow *ui = nullptr;
     QSerialPort *serial = nullptr;
@@ -54,4 +69,12 @@ private:
     // report at once, so a command always echoes the newest.
     Throttle m_display;
     static constexpr qint64 DisplayIntervalMs = 40;
+
+    // Every valid report, whether the trend window is shown or not.
+    ReportHistory m_history;
+    CsvRecorder *m_recorder = nullptr;
+    TrendWindow *m_trend = nullptr;
+    QAction *m_startRecording = nullptr;
+    QAction *m_stopRecording = nullptr;
+    QLabel *m_recordingLabel = nullptr;
 };

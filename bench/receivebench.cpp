@@ -8,9 +8,13 @@
 #include "logwriter.h"
 #include "mainwindow.h"
 #include "paintfix.h"
+#include "reporthistory.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QLCDNumber>
 #include <QPushButton>
@@ -36,6 +40,8 @@ struct Options
     bool reference = true;
     bool coalesced = true;
     bool memoryTimeline = false;
+    bool trend = false;   // trend window shown, span 1 minute
+    QString recordPath;   // CSV recording into this file
 };
 
 struct RunFigures
@@ -48,17 +54,21 @@ struct RunFigures
     double stallMs = 0;
     double rssStartMb = 0, rss10sMb = 0, rssEndMb = 0;
     double peakFirst10sMb = 0, peakAfter10sMb = 0;
+    long recordedRows = -1;
 };
 
 void usage()
 {
     std::printf("usage: orvale-bench-receive [--rate N] [--duration S] [--chunks whole|random]\n"
-                "                            [--only coalesced|reference]\n"
+                "                            [--only coalesced|reference] [--trend] [--record PATH]\n"
                 "  --rate N        reports per second (default 720, the limit of a 115200 baud line)\n"
                 "  --duration S    seconds per run (default 30)\n"
                 "  --chunks        whole frames per write, or frames cut at random points (default whole)\n"
                 "  --only          run just one of the two runs\n"
-                "  --memory-timeline  print resident memory every second\n");
+                "  --memory-timeline  print resident memory every second\n"
+                "  --trend         show the trend window (span 1 minute) during the runs, and time\n"
+                "                  the statistics over a full history\n"
+                "  --record PATH   record every report into PATH during each run\n");
 }
 
 bool parse(int argc, char **argv, Options &o)
@@ -79,6 +89,11 @@ bool parse(int argc, char **argv, Options &o)
             if (std::strcmp(value, "whole") && std::strcmp(value, "random"))
                 return false;
             o.randomCuts = !std::strcmp(value, "random");
+            ++i;
+        } else if (!std::strcmp(arg, "--trend")) {
+            o.trend = true;
+        } else if (!std::strcmp(arg, "--record") && value) {
+            o.recordPath = QString::fromLocal8Bit(value);
             ++i;
         } else if (!std::strcmp(arg, "--memory-timeline")) {
             o.memoryTimeline = true;
@@ -137,6 +152,10 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
     window.findChild<QComboBox *>(QStringLiteral("BaudBox"))->setCurrentText(QStringLiteral("115200"));
     auto *openButton = window.findChild<QPushButton *>(QStringLiteral("openButton"));
     QTest::mouseClick(openButton, Qt::LeftButton);
+    if (o.trend)
+        window.findChild<QAction *>(QStringLiteral("actionTrend"))->trigger();
+    if (!o.recordPath.isEmpty() && !window.startRecording(o.recordPath))
+        std::fprintf(stderr, "cannot record into %s\n", qPrintable(o.recordPath));
     auto *lcd = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumber"));
 
     QCoreApplication::processEvents();
@@ -194,9 +213,18 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
     figures.rssEndMb = residentMb();
     if (!tookRss10)
         figures.rss10sMb = figures.rssEndMb;
+    // The reports still on their way are taken before the port closes, so
+    // the recording can be held against every report sent.
+    figures.sent = feeder.finish();
+    QTest::qWait(500);
     if (openButton->text() != QStringLiteral("打开串口"))
         QTest::mouseClick(openButton, Qt::LeftButton);
-    figures.sent = feeder.finish();
+    if (!o.recordPath.isEmpty()) {
+        window.findChild<QAction *>(QStringLiteral("actionStopRecording"))->trigger();
+        QFile csv(o.recordPath);
+        if (csv.open(QIODevice::ReadOnly))
+            figures.recordedRows = long(csv.readAll().count('\n')) - 1;
+    }
 
     figures.cpuPercent = 100.0 * cpu / wall;
     figures.stallMs = double(worstGapUs) / 1000.0;
@@ -219,6 +247,49 @@ void print(const RunFigures &f, const Options &o)
                 f.rssStartMb, f.rss10sMb, f.rssEndMb, f.rssEndMb - f.rss10sMb);
     std::printf("resident memory peaks (sampled each second): first 10 s %.1f MB, after 10 s %.1f MB\n",
                 f.peakFirst10sMb, f.peakAfter10sMb);
+    if (f.recordedRows >= 0)
+        std::printf("CSV rows recorded: %ld of %ld reports sent\n", f.recordedRows, f.sent);
+    std::fflush(stdout);
+}
+
+// The statistics and the plot's points over a history filled to its bound,
+// as one refresh of the trend window computes them.
+void timeFullHistory()
+{
+    ReportHistory history;
+    uint32_t noise = 1;
+    const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
+    for (qint64 i = 0; i < history.capacity(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        history.append(t0 + i * 1000 / 720, 370000000u + (noise >> 23));
+    }
+    const double bytesPerReport = double(history.bytesUsed()) / double(history.size());
+    constexpr int rounds = 200;
+    QElapsedTimer timer;
+    timer.start();
+    double sink = 0;
+    for (int r = 0; r < rounds; ++r)
+        sink += history.statistics(history.firstIndex() + r, history.endIndex()).rmsMicrovolts;
+    const double allUs = double(timer.nsecsElapsed()) / 1000.0 / rounds;
+    const qint64 minuteBegin = history.lowerBound(history.timeAt(history.endIndex() - 1) - 60000);
+    timer.restart();
+    for (int r = 0; r < rounds; ++r)
+        sink += history.statistics(minuteBegin - r, history.endIndex()).rmsMicrovolts;
+    const double minuteUs = double(timer.nsecsElapsed()) / 1000.0 / rounds;
+    QVector<double> keys, values;
+    timer.restart();
+    for (int r = 0; r < 20; ++r)
+        history.envelope(history.firstIndex() + r, history.endIndex(), 2400, keys, values);
+    const double envelopeAllUs = double(timer.nsecsElapsed()) / 1000.0 / 20;
+    timer.restart();
+    for (int r = 0; r < 20; ++r)
+        history.envelope(minuteBegin - r, history.endIndex(), 2400, keys, values);
+    const double envelopeMinuteUs = double(timer.nsecsElapsed()) / 1000.0 / 20;
+    std::printf("\n[history filled to its bound: %lld reports, %.2f bytes each, %.1f MB]\n",
+                static_cast<long long>(history.size()), bytesPerReport, double(history.bytesUsed()) / 1048576.0);
+    std::printf("statistics: whole history %.1f us, last minute %.1f us; plot points: whole history %.1f us, "
+                "last minute %.1f us (checksum %.0f)\n",
+                allUs, minuteUs, envelopeAllUs, envelopeMinuteUs, sink > 0 ? 1.0 : 0.0);
     std::fflush(stdout);
 }
 
@@ -251,6 +322,8 @@ int main(int argc, char **argv)
     std::printf("orvale-bench-receive: %.0f reports/s for %.0f s, %s, platform %s, %ld cores\n", o.rate,
                 o.durationS, o.randomCuts ? "frames cut at random points" : "whole frames per write",
                 qPrintable(QGuiApplication::platformName()), sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("trend window %s, recording %s\n", o.trend ? "shown" : "not shown",
+                o.recordPath.isEmpty() ? "off" : qPrintable(o.recordPath));
 
     RunFigures coalesced, reference;
     if (o.coalesced) {
@@ -264,5 +337,8 @@ int main(int argc, char **argv)
     }
     if (o.coalesced && o.reference && coalesced.cpuPercent > 0)
         std::printf("\nCPU ratio reference / as built: %.1f\n", reference.cpuPercent / coalesced.cpuPercent);
+    // After the runs, so their memory figures do not carry the full history.
+    if (o.trend)
+        timeFullHistory();
     return 0;
 }

@@ -17,6 +17,8 @@ orvale_need_packages() {
 }
 
 # What building and running the window needs.
-ORVALE_BUILD_PACKAGES=(build-essential cmake qtbase5-dev libqt5serialport5-dev fonts-wqy-microhei)
+ORVALE_BUILD_PACKAGES=(build-essential cmake qtbase5-dev libqt5serialport5-dev libqcustomplot-dev fonts-wqy-microhei)
 # What the end-to-end tests and the demo need on a machine without a display.
 ORVALE_DISPLAY_PACKAGES=(xvfb xdotool x11-apps imagemagick)
+# What scripts/package needs to build, check and try the .deb.
+ORVALE_PACKAGE_PACKAGES=(dpkg-dev lintian appstream desktop-file-utils man-db x11-utils)

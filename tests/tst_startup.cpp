@@ -53,6 +53,7 @@ void inspectRunningWindow()
     }
     check(window->windowTitle() == QStringLiteral(" Orvale QV1.0  "), "title with its blanks");
     check(window->isVisible() && !window->isMaximized() && !window->isFullScreen(), "plainly shown");
+    check(!window->windowIcon().pixmap(32).isNull(), "the window carries its icon, found without installation");
     check(debugLines == QStringList{QStringLiteral("\"界面设定成功！\"")}, "exactly one start-up debug line");
     if (exitCodeToRequest)
         QCoreApplication::exit(exitCodeToRequest);

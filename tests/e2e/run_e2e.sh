@@ -14,6 +14,9 @@
 # Exit status: 0 passed, 1 failed, 77 skipped (precondition missing).
 set -euo pipefail
 
+# shellcheck source=scripts/xwindow.sh
+source "$(dirname "$0")/../../scripts/xwindow.sh"
+
 QV=${1:?usage: run_e2e.sh ORVALE_QV ORVALE_BOARD_SIM}
 SIM=${2:?usage: run_e2e.sh ORVALE_QV ORVALE_BOARD_SIM}
 
@@ -22,19 +25,19 @@ SIM=${2:?usage: run_e2e.sh ORVALE_QV ORVALE_BOARD_SIM}
 LINK=/dev/COM19
 PORT_INDEX=18
 
-# Positions inside the window, measured on a screenshot of the 830x424 window
-# (the form's 830x392 plus menu and status bars). The layout is a fixed grid,
+# Positions inside the window, measured on a screenshot of the 830x446 window
+# (the form's 830x392 plus the menu bar with its data menu and the status bar). The layout is a fixed grid,
 # so they hold as long as the window has this size; it is checked below.
-WINDOW_SIZE=830x424
-PORT_BOX=(780 56)
-OPEN_BUTTON=(749 213)
-SEND_BUTTON=(749 311)
-ID_BOX=(605 246)
-CHANNEL_BOX=(605 278)
-RATE_BOX=(605 310)
-FILTER_BOX=(605 342)
-LCD_REGION=(20 52 640 130)     # x y width height
-LABEL_REGION=(100 235 85 150)  # the five device information values
+WINDOW_SIZE=830x446
+PORT_BOX=(780 78)
+OPEN_BUTTON=(749 235)
+SEND_BUTTON=(749 333)
+ID_BOX=(605 268)
+CHANNEL_BOX=(605 300)
+RATE_BOX=(605 332)
+FILTER_BOX=(605 364)
+LCD_REGION=(20 74 640 130)     # x y width height
+LABEL_REGION=(100 257 85 150)  # the five device information values
 
 # The wait for the lock and the run stay well inside CTest's timeout, so the
 # clean-up below always gets to run instead of the process being killed from
@@ -80,26 +83,12 @@ fi
 tmp=$(mktemp -d /tmp/orvale-e2e.XXXXXX)
 xvfb_pid='' sim_pid='' qv_pid='' pty=''
 
-stop() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null || return 0
-    # A process that ignores SIGTERM for 5 s is killed outright.
-    local _
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
-
 cleanup() {
     local status=$?
     trap - EXIT INT TERM
-    stop "$qv_pid"
-    stop "$sim_pid"
-    stop "$xvfb_pid"
+    orvale_stop "$qv_pid"
+    orvale_stop "$sim_pid"
+    orvale_stop "$xvfb_pid"
     # The simulator removes its link; only a stale link to our own line is
     # taken away here, never one that something else put in its place.
     if [ -L "$LINK" ] && [ -n "$pty" ] && [ "$(readlink "$LINK")" = "$pty" ]; then
@@ -289,6 +278,37 @@ wait_for 10 region_differs "$labels_running" "${LABEL_REGION[@]}" \
 pass "the window shows the new device information"
 
 kill -0 "$qv_pid" 2>/dev/null || fail "the window is gone"
+
+# --- recording ----------------------------------------------------------------
+# Ctrl+R asks for a file; its name is typed over the proposed one.
+csv=$tmp/e2e.csv
+click "${LCD_REGION[@]:0:2}"
+timeout 10 xdotool key ctrl+r
+wait_for 10 popup_count_is 2 || fail "Ctrl+R opened no file dialog"
+timeout 10 xdotool key ctrl+a type --delay 20 "$csv"
+timeout 10 xdotool key Return
+csv_rows() { [ "$(wc -l <"$csv" 2>/dev/null || echo 0)" -gt 20 ]; }
+wait_for "$STEP_LIMIT" csv_rows || fail "the recording holds fewer than 20 rows"
+sleep 1.2  # one more of the flushes each second: every row checked below is whole
+[ "$(head -n 1 "$csv")" = "utc_time,seconds,value_v,device_id,channel,sample_rate,filter" ] || fail "CSV header"
+row_re='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z,[0-9]+\.[0-9]{3},[0-9]+\.[0-9]{8},0xA3,CH1,62 Sa/s,Average value$'
+bad_row=$(tail -n +2 "$csv" | grep -v -E -m 1 "$row_re" || true)
+[ -z "$bad_row" ] || fail "a CSV row is not as the window shows its report: $bad_row"
+tail -n +2 "$csv" | cut -d, -f2 | sort -c -n || fail "the CSV's seconds decrease"
+# The values are the board's valid reports, each once, in order.
+tail -n +2 "$csv" | cut -d, -f3 >"$tmp/csv.values"
+grep '^report ' "$tmp/sim.err" | grep -v 'corrupted$' | while read -r -a r; do
+    v=$((16#${r[12]}${r[11]}${r[10]}${r[9]}))
+    printf '%d.%08d\n' $((v / 100000000)) $((v % 100000000))
+done >"$tmp/sim.values"
+first=$(grep -n -x -F -m 1 "$(head -n 1 "$tmp/csv.values")" "$tmp/sim.values" | cut -d: -f1)
+tail -n +"${first:-1}" "$tmp/sim.values" | head -n "$(wc -l <"$tmp/csv.values")" | cmp -s - "$tmp/csv.values" \
+    && [ -n "$first" ] || fail "the recorded values are not the board's reports, each once, in order"
+pass "recorded $(wc -l <"$tmp/csv.values") rows, each a report of the board, in order"
+click "${LCD_REGION[@]:0:2}"
+timeout 10 xdotool key ctrl+t
+wait_for 10 popup_count_is 2 || fail "Ctrl+T showed no trend window"
+pass "Ctrl+T shows the trend window"
 
 # A board stopped by SIGTERM ends its run normally: status 0 (a sanitizer
 # build reports leaks there) and its link gone.

@@ -1,0 +1,134 @@
+#include "csvrecorder.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <chrono>
+
+using namespace orvale;
+
+const char CsvRecorder::Header[] = "utc_time,seconds,value_v,device_id,channel,sample_rate,filter\n";
+
+Arrival Arrival::now()
+{
+    const auto steady = std::chrono::steady_clock::now().time_since_epoch();
+    return Arrival{QDateTime::currentMSecsSinceEpoch(),
+                   std::chrono::duration_cast<std::chrono::milliseconds>(steady).count()};
+}
+
+namespace {
+
+// Texts from the code tables hold no separator today; a quoted field keeps
+// the file readable should one ever do.
+void appendField(QByteArray &row, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n')) {
+        row += '"';
+        row += QByteArray(bytes).replace("\"", "\"\"");
+        row += '"';
+    } else {
+        row += bytes;
+    }
+}
+
+} // namespace
+
+CsvRecorder::CsvRecorder(QObject *parent) : QObject(parent)
+{
+    m_flushTimer.setInterval(1000);
+    connect(&m_flushTimer, &QTimer::timeout, this, [this] {
+        if (flush())
+            emit flushed(m_rows);
+    });
+}
+
+CsvRecorder::~CsvRecorder()
+{
+    stop();
+}
+
+bool CsvRecorder::start(const QString &path)
+{
+    stop();
+    m_file.setFileName(path);
+    m_rows = 0;
+    m_pending.clear();
+    m_error.clear();
+    // Unbuffered: a full disk shows at the write that meets it, not at some
+    // later buffer flush.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    m_startSteadyMs = Arrival::now().steadyMs;
+    m_lastMs = 0;
+    const qint64 headerSize = qint64(sizeof Header - 1);
+    if (m_file.write(Header, headerSize) != headerSize) {
+        m_error = m_file.errorString();
+        m_file.close();
+        return false;
+    }
+    m_written = headerSize;
+    m_flushTimer.start();
+    return true;
+}
+
+void CsvRecorder::stop()
+{
+    if (!m_file.isOpen())
+        return;
+    flush();
+    m_flushTimer.stop();
+    m_file.close();
+}
+
+bool CsvRecorder::flush()
+{
+    if (!m_file.isOpen())
+        return false;
+    if (m_pending.isEmpty())
+        return true;
+    const qint64 written = m_file.write(m_pending);
+    if (written != m_pending.size()) {
+        m_error = m_file.errorString();
+        // A disk that fills part way through leaves a cut row; the file is
+        // taken back to the last whole one, which also frees the space.
+        m_file.resize(m_written);
+        m_pending.clear();
+        m_flushTimer.stop();
+        m_file.close();
+        emit failed(m_error);
+        return false;
+    }
+    m_written += written;
+    m_pending.clear();
+    return true;
+}
+
+void CsvRecorder::append(const Arrival &at, const COMM_UART_OBJ &report)
+{
+    if (!m_file.isOpen())
+        return;
+    const qint64 ms = std::max(m_lastMs, at.steadyMs - m_startSteadyMs);
+    m_lastMs = ms;
+    const ReportTexts texts = reportTexts(report);
+    QByteArray &row = m_pending;
+    row += QDateTime::fromMSecsSinceEpoch(at.utcMs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz'Z'")).toLatin1();
+    row += ',';
+    row += QByteArray::number(ms / 1000);
+    row += '.';
+    row += QByteArray::number(ms % 1000).rightJustified(3, '0');
+    row += ',';
+    appendField(row, texts.value);
+    row += ',';
+    appendField(row, texts.deviceId);
+    row += ',';
+    appendField(row, texts.channel);
+    row += ',';
+    appendField(row, texts.sampleRate);
+    row += ',';
+    appendField(row, texts.filter);
+    row += '\n';
+    ++m_rows;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "commframe.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+
+// When a read arrived: on the wall clock for the file's time of day, on the
+// monotonic clock for the seconds since recording started, which a clock set
+// back must not make run backwards.
+struct Arrival
+{
+    qint64 utcMs = 0;
+    qint64 steadyMs = 0;
+    static Arrival now();
+};
+
+// Writes every report it is given as one CSV row, in the texts the window
+// shows. Rows are collected and written at least once a second, each write
+// whole rows only, so a crash loses at most the last second and leaves no
+// cut row. A write that fails ends the recording; what was written stays.
+class CsvRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    static const char Header[];
+
+    explicit CsvRecorder(QObject *parent = nullptr);
+    ~CsvRecorder() override;
+
+    // False, with errorString(), when the file cannot be opened.
+    bool start(const QString &path);
+    // Writes what is collected and closes the file.
+    void stop();
+    // Writes what is collected now; false (and stopped) on a failed write.
+    bool flush();
+
+    bool isRecording() const { return m_file.isOpen(); }
+    void append(const Arrival &at, const COMM_UART_OBJ &report);
+    qint64 rowCount() const { return m_rows; }
+    QString fileName() const { return m_file.fileName(); }
+    QString errorString() const { return m_error; }
+
+signals:
+    // Once a second while recording, after the collected rows are written.
+    void flushed(qint64 rows);
+    // The recording has stopped because a write failed.
+    void failed(const QString &reason);
+
+private:
+    QFile m_file;
+    QByteArray m_pending;
+    QTimer m_flushTimer;
+    qint64 m_rows = 0;
+    qint64 m_written = 0;  // bytes in the file, whole rows only
+    qint64 m_startSteadyMs = 0;
+    qint64 m_lastMs = 0;
+    QString m_error;
+};

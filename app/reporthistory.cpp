@@ -1,0 +1,192 @@
+#include "reporthistory.h"
+
+#include <algorithm>
+#include <cmath>
+
+struct ReportHistory::Block
+{
+    qint64 times[BlockSize];
+    uint32_t values[BlockSize];
+    uint64_t sumBefore = 0;
+    u128 squaresBefore = 0;
+    uint32_t lo = UINT32_MAX;
+    uint32_t hi = 0;
+};
+
+ReportHistory::ReportHistory(qint64 capacity) : m_capacity(std::max<qint64>(1, capacity)) {}
+
+ReportHistory::~ReportHistory() = default;
+
+void ReportHistory::append(qint64 utcMs, uint32_t value)
+{
+    if (m_end % BlockSize == 0) {
+        auto block = std::make_unique<Block>();
+        block->sumBefore = m_totalSum;
+        block->squaresBefore = m_totalSquares;
+        if (m_blocks.empty())
+            m_firstBlock = m_end / BlockSize;
+        m_blocks.push_back(std::move(block));
+    }
+    if (m_end > 0 && utcMs < m_newestMs)
+        utcMs = m_newestMs;
+    m_newestMs = utcMs;
+
+    Block &block = *m_blocks.back();
+    const int slot = int(m_end % BlockSize);
+    block.times[slot] = utcMs;
+    block.values[slot] = value;
+    block.lo = std::min(block.lo, value);
+    block.hi = std::max(block.hi, value);
+    m_totalSum += value;
+    m_totalSquares += u128(uint64_t(value) * value);
+    ++m_end;
+
+    if (m_end - m_first > m_capacity)
+        m_first = m_end - m_capacity;
+    // A block goes once none of its reports is kept.
+    while ((m_firstBlock + 1) * BlockSize <= m_first) {
+        m_blocks.pop_front();
+        ++m_firstBlock;
+    }
+}
+
+const ReportHistory::Block &ReportHistory::blockOf(qint64 index) const
+{
+    return *m_blocks[size_t(index / BlockSize - m_firstBlock)];
+}
+
+qint64 ReportHistory::timeAt(qint64 index) const
+{
+    return blockOf(index).times[index % BlockSize];
+}
+
+uint32_t ReportHistory::valueAt(qint64 index) const
+{
+    return blockOf(index).values[index % BlockSize];
+}
+
+qint64 ReportHistory::lowerBound(qint64 utcMs) const
+{
+    qint64 lo = m_first, hi = m_end;
+    while (lo < hi) {
+        const qint64 mid = lo + (hi - lo) / 2;
+        if (timeAt(mid) < utcMs)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+void ReportHistory::prefix(qint64 index, uint64_t &sum, u128 &squares) const
+{
+    if (index == m_end) {
+        sum = m_totalSum;
+        squares = m_totalSquares;
+        return;
+    }
+    const Block &block = blockOf(index);
+    sum = block.sumBefore;
+    squares = block.squaresBefore;
+    for (int i = 0, n = int(index % BlockSize); i < n; ++i) {
+        sum += block.values[i];
+        squares += u128(uint64_t(block.values[i]) * block.values[i]);
+    }
+}
+
+void ReportHistory::minMax(qint64 begin, qint64 end, uint32_t &lo, uint32_t &hi) const
+{
+    lo = UINT32_MAX;
+    hi = 0;
+    qint64 i = begin;
+    while (i < end) {
+        const Block &block = blockOf(i);
+        const qint64 blockEnd = (i / BlockSize + 1) * BlockSize;
+        if (i % BlockSize == 0 && blockEnd <= end) {
+            lo = std::min(lo, block.lo);
+            hi = std::max(hi, block.hi);
+            i = blockEnd;
+            continue;
+        }
+        for (const qint64 stop = std::min(end, blockEnd); i < stop; ++i) {
+            const uint32_t v = block.values[i % BlockSize];
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+}
+
+SpanStatistics ReportHistory::statistics(qint64 begin, qint64 end) const
+{
+    SpanStatistics s;
+    begin = std::max(begin, m_first);
+    end = std::min(end, m_end);
+    if (begin >= end)
+        return s;
+
+    uint64_t sumBegin = 0, sumEnd = 0;
+    u128 squaresBegin = 0, squaresEnd = 0;
+    prefix(begin, sumBegin, squaresBegin);
+    prefix(end, sumEnd, squaresEnd);
+    const uint64_t sum = sumEnd - sumBegin;
+    const u128 squares = squaresEnd - squaresBegin;
+    const qint64 n = end - begin;
+
+    s.count = n;
+    s.mean = (double(sum) / double(n)) * 1e-8;
+    // n * sum(x^2) - (sum x)^2 is n^2 times the variance, exactly, and below
+    // 2^108 for any kept span: no cancellation of nearly equal doubles.
+    const u128 scaledVariance = u128(uint64_t(n)) * squares - u128(sum) * sum;
+    s.rmsMicrovolts = std::sqrt(double(scaledVariance)) / double(n) * 0.01;
+    minMax(begin, end, s.minCounts, s.maxCounts);
+    s.peakToPeakMicrovolts = double(s.maxCounts - s.minCounts) * 0.01;
+    const qint64 spanMs = timeAt(end - 1) - timeAt(begin);
+    if (n > 1 && spanMs > 0)
+        s.ratePerSecond = double(n - 1) * 1000.0 / double(spanMs);
+    return s;
+}
+
+void ReportHistory::envelope(qint64 begin, qint64 end, int maxPoints, QVector<double> &keys,
+                             QVector<double> &values) const
+{
+    keys.clear();
+    values.clear();
+    begin = std::max(begin, m_first);
+    end = std::min(end, m_end);
+    if (begin >= end)
+        return;
+    const qint64 n = end - begin;
+    if (n <= maxPoints) {
+        keys.reserve(int(n));
+        values.reserve(int(n));
+        for (qint64 i = begin; i < end; ++i) {
+            keys.append(double(timeAt(i)) / 1000.0);
+            values.append(double(valueAt(i)) * 1e-8);
+        }
+        return;
+    }
+    // Runs of whole blocks once they are that long, so each costs one look
+    // per block rather than one per report.
+    const qint64 runs = std::max(1, maxPoints / 2);
+    qint64 run = (n + runs - 1) / runs;
+    if (run >= BlockSize)
+        run = (run + BlockSize - 1) / BlockSize * BlockSize;
+    keys.reserve(int(2 * (n / run + 2)));
+    values.reserve(keys.capacity());
+    for (qint64 i = begin; i < end;) {
+        const qint64 stop = std::min(end, (i / run + 1) * run);
+        uint32_t lo = 0, hi = 0;
+        minMax(i, stop, lo, hi);
+        const double key = double(timeAt(i)) / 1000.0;
+        keys.append(key);
+        values.append(double(lo) * 1e-8);
+        keys.append(key);
+        values.append(double(hi) * 1e-8);
+        i = stop;
+    }
+}
+
+qint64 ReportHistory::bytesUsed() const
+{
+    return qint64(m_blocks.size() * sizeof(Block));
+}

@@ -1,0 +1,61 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Sourced by the scripts that drive the real window on a private Xvfb display
+# against the simulated board.
+
+# The 830x424 window (the form plus menu and status bars), measured on a
+# screenshot; the form's grid layout is fixed, so these hold at this size.
+ORVALE_WINDOW_SIZE=830x424
+ORVALE_PORT_BOX=(780 56)
+ORVALE_OPEN_BUTTON=(749 213)
+ORVALE_LCD_REGION=(20 52 640 130)     # x y width height
+ORVALE_LABEL_REGION=(100 235 85 150)  # the five device information values
+
+# Stops process $1: SIGTERM, and SIGKILL if it is still there after 5 s.
+orvale_stop() {
+    local pid=$1 _
+    [ -n "$pid" ] || return 0
+    kill -TERM "$pid" 2>/dev/null || return 0
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
+# Starts Xvfb on a display number it picks itself, with its fifo and log in
+# directory $1, and exports DISPLAY once it accepts clients. Sets
+# orvale_xvfb_pid. Returns non-zero when it does not start within 30 s.
+orvale_start_xvfb() {
+    local dir=$1 number
+    mkfifo "$dir/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+    orvale_xvfb_pid=$!
+    read -r -t 30 number <"$dir/display" || { cat "$dir/xvfb.log" >&2; return 1; }
+    export DISPLAY=":$number"
+}
+
+# Starts the window program $1 on the display (never offscreen, whatever the
+# environment says), its output in $2, and waits up to 30 s for its window.
+# Sets orvale_qv_pid and orvale_wid.
+orvale_start_window() {
+    QT_QPA_PLATFORM=xcb "$1" >"$2" 2>&1 &
+    orvale_qv_pid=$!
+    orvale_wid=$(timeout 30 xdotool search --sync --onlyvisible --name 'Orvale QV' | head -n 1) || true
+    [ -n "$orvale_wid" ]
+}
+
+# A hash of the pixels of the window in region x y width height.
+orvale_region() {
+    import -window "$orvale_wid" -crop "${3}x${4}+${1}+${2}" +repage rgb:- 2>/dev/null | md5sum | cut -d' ' -f1
+}
+
+# Clicks at x y inside the window.
+orvale_click() {
+    timeout 10 xdotool mousemove --window "$orvale_wid" "$1" "$2" click 1
+}
+
+# True while a list (a combo box's popup) of the window shows beside it.
+orvale_popup_shown() {
+    [ "$(xdotool search --onlyvisible --pid "$orvale_qv_pid" 2>/dev/null | wc -l)" -ge 2 ]
+}
