@@ -1,10 +1,8 @@
-// The LCD's frame is drawn from strips cached by FrameCacheStyle: the LCD
-// must look pixel for pixel as the window's own style draws it, also after
-// its size or palette changes.
+// The LCD's frame comes from cached strips: it must look pixel for pixel as
+// the window's own style draws it, also after a resize or a palette change.
 
 #include "mainwindow.h"
 
-#include <QApplication>
 #include <QLCDNumber>
 #include <QtTest>
 
