@@ -1,14 +1,13 @@
 #pragma once
 
 // The board's end of a pseudo-terminal, held by a test: the window opens the
-// other end by its path, as it would a serial device.
+// other end by its path, as it would a serial device. Also what a test reads
+// off its own process, to tell spinning and leaks apart.
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QString>
+#include <QDir>
 #include <QtTest>
 
-#include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -25,8 +24,7 @@ public:
         if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
             return;
         m_path = QString::fromLocal8Bit(name);
-        // Raw from the start, so nothing is echoed back before the window
-        // sets its own line settings.
+        // Raw from the start: nothing is echoed before the window sets its line.
         termios raw = {};
         tcgetattr(slave, &raw);
         cfmakeraw(&raw);
@@ -35,66 +33,23 @@ public:
         fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     }
     ~PtyBoard() { closeBoard(); }
-    PtyBoard(const PtyBoard &) = delete;
-    PtyBoard &operator=(const PtyBoard &) = delete;
 
     bool isValid() const { return m_master >= 0; }
     QString path() const { return m_path; }
+    bool write(const QByteArray &bytes) { return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
 
-    bool write(const QByteArray &bytes)
+    // Everything the window has written, once `count` bytes are there or 5 s passed.
+    QByteArray waitForBytes(int count)
     {
-        qint64 done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EAGAIN) {
-                pollfd p = {m_master, POLLOUT, 0};
-                ::poll(&p, 1, 100);
-                continue;
-            }
-            if (n <= 0)
-                return false;
-            done += n;
-        }
-        return true;
-    }
-
-    // Bytes the window has written so far (non-blocking).
-    QByteArray readAvailable()
-    {
-        QByteArray out;
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            out.append(buf, int(n));
-        }
-        m_received += out;
-        return out;
-    }
-
-    // Everything received, waiting (with the event loop running) until at
-    // least `count` bytes are there or the timeout passes.
-    QByteArray waitForBytes(int count, int timeoutMs = 5000)
-    {
-        QElapsedTimer t;
-        t.start();
-        readAvailable();
-        while (m_received.size() < count && t.elapsed() < timeoutMs) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            readAvailable();
-        }
+        (void)QTest::qWaitFor([&] {
+            char buf[256];
+            for (ssize_t n; (n = ::read(m_master, buf, sizeof buf)) > 0;)
+                m_received.append(buf, int(n));
+            return m_received.size() >= count;
+        }, 5000);
         return m_received;
     }
-    void forgetReceived() { readAvailable(); m_received.clear(); }
 
-    // The line settings as the window left them on the device.
-    termios lineSettings() const
-    {
-        termios t = {};
-        tcgetattr(m_master, &t);
-        return t;
-    }
 
     // True once nobody holds the window's end open any more.
     bool peerClosed() const
@@ -116,3 +71,22 @@ private:
     QString m_path;
     QByteArray m_received;
 };
+
+inline double processCpuSeconds()
+{
+    timespec ts = {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+inline int openFds()
+{
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+}
+
+inline double residentMb()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    const QList<QByteArray> fields = statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ') : QList<QByteArray>();
+    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0) : 0;
+}
