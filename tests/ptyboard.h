@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 class PtyBoard
@@ -21,23 +20,17 @@ public:
     {
         int slave = -1;
         char name[256] = {};
-        if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        m_path = QString::fromLocal8Bit(name);
-        // Raw from the start: nothing is echoed before the window sets its line.
-        termios raw = {};
-        tcgetattr(slave, &raw);
+        termios raw = {};  // raw from the start: nothing echoed before the window sets its line
         cfmakeraw(&raw);
-        tcsetattr(slave, TCSANOW, &raw);
-        ::close(slave);
-        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        if (openpty(&m_master, &slave, name, &raw, nullptr) == 0) {
+            path = QString::fromLocal8Bit(name);
+            ::close(slave);
+            fcntl(m_master, F_SETFL, O_NONBLOCK);
+        }
     }
     ~PtyBoard() { closeBoard(); }
 
-    bool isValid() const { return m_master >= 0; }
-    QString path() const { return m_path; }
     bool write(const QByteArray &bytes) { return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
-
     // Everything the window has written, once `count` bytes are there or 5 s passed.
     QByteArray waitForBytes(int count)
     {
@@ -49,15 +42,12 @@ public:
         }, 5000);
         return m_received;
     }
-
-
     // True once nobody holds the window's end open any more.
     bool peerClosed() const
     {
         pollfd p = {m_master, POLLIN, 0};
         return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
     }
-
     // The board's end vanishes, as an unplugged adapter would.
     void closeBoard()
     {
@@ -66,9 +56,10 @@ public:
         m_master = -1;
     }
 
+    QString path;  // empty if no pseudo-terminal could be had
+
 private:
     int m_master = -1;
-    QString m_path;
     QByteArray m_received;
 };
 
@@ -79,14 +70,11 @@ inline double processCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-inline int openFds()
-{
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
-}
+inline int openFds() { return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(); }
 
 inline double residentMb()
 {
-    QFile statm(QStringLiteral("/proc/self/statm"));
+    QFile statm("/proc/self/statm");
     const QList<QByteArray> fields = statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ') : QList<QByteArray>();
     return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0) : 0;
 }

@@ -12,7 +12,6 @@
 #include <QtTest>
 
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace orvale;
@@ -49,14 +48,9 @@ public:
         (void)waitFor([this] { return process.canReadLine() || process.state() == QProcess::NotRunning; });
         return QString::fromLocal8Bit(process.readLine()).trimmed();
     }
-    bool open(const QString &path)
+    bool open(const QString &path)  // the simulator has made its line raw
     {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios tio = {};
-        if (m_fd < 0 || ::tcgetattr(m_fd, &tio) != 0)
-            return false;
-        ::cfmakeraw(&tio);
-        return ::tcsetattr(m_fd, TCSANOW, &tio) == 0;
+        return (m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)) >= 0;
     }
     bool write(const QByteArray &bytes) { return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
     bool waitFor(const std::function<bool()> &done)
@@ -97,33 +91,14 @@ class TestBoardSim : public QObject
     Q_OBJECT
 
 private slots:
-    void defaultReportsDecode()
-    {
-        // The end-to-end run relies on these: A1, 10 Sa/s, Kalman, AVDD, 3.7 V with noise.
-        SimRun run({"--count", "5", "--rate", "50"});
-        QVERIFY(run.open(run.waitForPath()));
-        QVERIFY(run.waitForExit());
-        const QList<QByteArray> frames = framesIn(run.received);
-        QCOMPARE(frames.size() * FrameSize, run.received.size());
-        QCOMPARE(frames.size(), 5);
-        QSet<uint32_t> values;
-        for (const QByteArray &bytes : frames) {
-            QCOMPARE(bytes.left(8), hex("a1 00 00 00 01 04 00 03"));
-            values << frameFromBytes(bytes.constData()).value;
-        }
-        QVERIFY(values.size() > 1);
-        for (uint32_t value : values)
-            QVERIFY2(value >= 369500000u && value <= 370500000u, qPrintable(QString::number(value)));
-    }
-
-    void faultsLeaveExactlyTheLoggedReports_data()
+    void reportsDecodeAndFaultsLeaveTheLoggedOnes_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("valid");
+        QTest::newRow("plain, at a rate") << QStringList{"--rate", "50"} << 5 << 5;
         QTest::newRow("split") << QStringList{"--split", "--burst"} << 60 << 60;
-        QTest::newRow("every 4th corrupted") << QStringList{"--corrupt", "4", "--burst"} << 60 << 45;
-        QTest::newRow("junk longer than a frame") << QStringList{"--junk", "300", "--burst"} << 30 << 30;
+        QTest::newRow("every 4th corrupted, long junk") << QStringList{"--corrupt", "4", "--junk", "300", "--burst"} << 60 << 45;
         // Seeds 1 and 2 make junk or a corrupted frame's rest and the next frame's
         // start form windows whose checksum holds by chance: they must be padded apart.
         QTest::newRow("chance frames") << QStringList{"--corrupt", "1", "--junk", "3", "--burst"} << 2000 << 0;
@@ -131,21 +106,29 @@ private slots:
                                               << 40 << 20;
     }
 
-    void faultsLeaveExactlyTheLoggedReports()
+    void reportsDecodeAndFaultsLeaveTheLoggedOnes()
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, count);
         QFETCH(int, valid);
-
         for (const char *seed : {"1", "2"}) {
             SimRun run(arguments + QStringList{"--count", QString::number(count), "--seed", seed, "--log-reports"});
             QVERIFY(run.open(run.waitForPath()));
             QVERIFY(run.waitForExit());
             QCOMPARE(run.process.exitCode(), 0);
-            const QList<QByteArray> logged = run.loggedReports(true);
-            QCOMPARE(framesIn(run.received), logged);
-            QCOMPARE(logged.size(), valid);
+            const QList<QByteArray> frames = framesIn(run.received);
+            QCOMPARE(frames, run.loggedReports(true));
+            QCOMPARE(frames.size(), valid);
             QCOMPARE(run.loggedReports(false).size(), count);
+            // What the end-to-end run relies on: A1, 10 Sa/s, Kalman, AVDD, 3.7 V with noise.
+            QSet<uint32_t> values;
+            for (const QByteArray &bytes : frames) {
+                QCOMPARE(bytes.left(8), hex("a1 00 00 00 01 04 00 03"));
+                const uint32_t value = frameFromBytes(bytes.constData()).value;
+                QVERIFY2(value >= 369500000u && value <= 370500000u, qPrintable(QString::number(value)));
+                values << value;
+            }
+            QVERIFY(values.size() >= valid / 2);  // noise: hardly two alike
         }
     }
 
