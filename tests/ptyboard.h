@@ -2,7 +2,7 @@
 
 // The board's end of a pseudo-terminal, held by a test: the window opens the
 // other end by its path, as it would a serial device. Also what a test reads
-// off its own process, to tell spinning and leaks apart.
+// off its own process, to tell spinning and leaked descriptors apart.
 
 #include <QDir>
 #include <QtTest>
@@ -71,10 +71,3 @@ inline double processCpuSeconds()
 }
 
 inline int openFds() { return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(); }
-
-inline double residentMb()
-{
-    QFile statm("/proc/self/statm");
-    const QList<QByteArray> fields = statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ') : QList<QByteArray>();
-    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0) : 0;
-}

@@ -8,12 +8,8 @@
 
 using namespace orvale;
 
-namespace {
-
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-const QByteArray workedReport = hex("a1 00 00 00 01 04 00 03 80 b2 e6 0e 00 00 2a 34");
-
-} // namespace
+static QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+static const QByteArray workedReport = hex("a1 00 00 00 01 04 00 03 80 b2 e6 0e 00 00 2a 34");
 
 class TestProtocol : public QObject
 {

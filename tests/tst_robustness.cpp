@@ -1,22 +1,12 @@
 // The window over time: a noisy line from the simulated board (15 s, or
-// ORVALE_SOAK_SECONDS), then unplug and re-plug cycles (50, or
-// ORVALE_UNPLUG_CYCLES), with nothing left behind.
+// ORVALE_SOAK_SECONDS if longer), then unplug and re-plug cycles (50, or
+// ORVALE_UNPLUG_CYCLES if more), with nothing left behind.
 
 #include "commframe.h"
 #include "mainwindow.h"
 #include "ptyboard.h"
 
 #include <QtWidgets>
-
-namespace {
-
-int setting(const char *name, int fallback)
-{
-    const int value = qEnvironmentVariableIntValue(name);
-    return value > 0 ? value : fallback;
-}
-
-} // namespace
 
 class TestRobustness : public QObject
 {
@@ -36,7 +26,7 @@ class TestRobustness : public QObject
 private slots:
     void noisyLine()
     {
-        const int seconds = setting("ORVALE_SOAK_SECONDS", 15);
+        const int seconds = qMax(qEnvironmentVariableIntValue("ORVALE_SOAK_SECONDS"), 15);
         QTemporaryDir dir;
         QProcess board;
         board.setStandardErrorFile(dir.filePath("board.log"));
@@ -63,18 +53,14 @@ private slots:
         open(QString::fromLocal8Bit(board.readLine()).trimmed());
         QVERIFY(isOpen());
 
-        // Memory and descriptors once the run is under way, and near its end.
-        double rss[2] = {};
+        // Descriptors once the run is under way, and near its end.
         int fds[2] = {};
         for (int i : {0, 1})
-            QTimer::singleShot(seconds * (i ? 950 : 250), this, [&, i] { rss[i] = residentMb(), fds[i] = openFds(); });
+            QTimer::singleShot(seconds * (i ? 950 : 250), this, [&, i] { fds[i] = openFds(); });
         QTRY_VERIFY_WITH_TIMEOUT(board.state() == QProcess::NotRunning, seconds * 1000 + 30000);
         QCOMPARE(board.exitCode(), 0);
         QTRY_VERIFY(!isOpen());  // the board's end went away with it
         QCOMPARE(fds[1], fds[0]);
-#ifndef __SANITIZE_ADDRESS__  // which holds freed memory back on purpose
-        QVERIFY2(rss[1] - rss[0] < 3.0, qPrintable(QString::number(rss[1] - rss[0])));
-#endif
 
         QFile simLog(dir.filePath("board.log"));
         QVERIFY(simLog.open(QIODevice::ReadOnly));
@@ -110,7 +96,7 @@ private slots:
         QTemporaryDir dir;
         const QString portName = dir.filePath(QStringLiteral("ttyADC"));
         int baselineFds = -1;
-        for (int cycle = 1, cycles = setting("ORVALE_UNPLUG_CYCLES", 50); cycle <= cycles; ++cycle) {
+        for (int cycle = 1, cycles = qMax(qEnvironmentVariableIntValue("ORVALE_UNPLUG_CYCLES"), 50); cycle <= cycles; ++cycle) {
             PtyBoard board;
             QFile::remove(portName);
             QVERIFY(QFile::link(board.path, portName));

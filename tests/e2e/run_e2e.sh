@@ -59,7 +59,6 @@ qv_pid=$!
 wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^ Orvale QV1\.0  $' | head -n 1) || fail "no window"
 size=$(xdotool getwindowgeometry "$wid" | sed -n 's/^ *Geometry: //p')
 [ "$size" = "$WINDOW_SIZE" ] || fail "the window is $size, not $WINDOW_SIZE"
-echo "PASS: the window is shown on $DISPLAY, the simulator's line $pty is at $LINK"
 
 region() { import -window "$wid" -crop "${3}x${4}+${1}+${2}" +repage rgb:- 2>/dev/null | md5sum; }
 differs() { [ "$(region "${@:2}")" != "$1" ]; }
@@ -82,7 +81,6 @@ for _ in 1 2 3; do
     lcd_seen=$(region "${LCD_REGION[@]}")
     wait_for 10 differs "$lcd_seen" "${LCD_REGION[@]}" || fail "the display does not follow the reports"
 done
-echo "PASS: after opening COM19 the display follows the reports"
 
 choose "${ID_BOX[@]}" 3  # A3; the other settings as the form starts
 click "${SEND_BUTTON[@]}"

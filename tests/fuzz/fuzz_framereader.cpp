@@ -1,8 +1,8 @@
 // Fuzz harness for the frame reader and the report texts: any bytes, cut
 // into any reads, must yield exactly the frames one scan of the whole stream
-// yields, and their texts must read nothing past the code tables. Built with libFuzzer under clang
-// (scripts/fuzz), and in every build with the main() below, which replays
-// the seed corpus.
+// yields, and their texts must read nothing past the code tables. Built
+// with libFuzzer under clang (scripts/fuzz), and in every build with the
+// main() below, which replays the seed corpus.
 //
 // Input: byte 0 gives k = byte % 17 read lengths that follow (0 feeds an
 // empty read; used in turn, cyclically; none: one read) and m = byte / 17;
