@@ -1,11 +1,10 @@
-// The window against a real pseudo-terminal, with its log writer and display
-// throttle. The start-up routine runs in the end-to-end test.
+// The window against a real pseudo-terminal, with its log writer. The
+// start-up routine runs in the end-to-end test.
 
 #include "commframe.h"
 #include "logwriter.h"
 #include "mainwindow.h"
 #include "ptyboard.h"
-#include "throttle.h"
 
 #include <QtWidgets>
 
@@ -259,22 +258,6 @@ private slots:
         QVERIFY(edit->toPlainText().isEmpty());
         writer->append(QStringLiteral("0a "));
         QTRY_COMPARE(edit->toPlainText(), QStringLiteral("0a "));
-    }
-
-    void displayThrottleRunsLastRequest()
-    {
-        // Redrawn at most once per interval; a report that comes within it
-        // is still shown once the interval is over.
-        int runs = 0;
-        Throttle throttle([&] { ++runs; });
-        throttle.request(300);
-        QCOMPARE(runs, 1);
-        throttle.request(300);
-        throttle.request(300);
-        QCOMPARE(runs, 1);
-        QTRY_COMPARE(runs, 2);
-        QTest::qWait(400);
-        QCOMPARE(runs, 2);
     }
 };
 
