@@ -2,13 +2,14 @@
 # Sourced by the scripts that drive the real window on a private Xvfb display
 # against the simulated board.
 
-# The 830x424 window (the form plus menu and status bars), measured on a
-# screenshot; the form's grid layout is fixed, so these hold at this size.
-ORVALE_WINDOW_SIZE=830x424
-ORVALE_PORT_BOX=(780 56)
-ORVALE_OPEN_BUTTON=(749 213)
-ORVALE_LCD_REGION=(20 52 640 130)     # x y width height
-ORVALE_LABEL_REGION=(100 235 85 150)  # the five device information values
+# The 830x446 window (the form plus the menu bar with its data menu and the
+# status bar), measured on a screenshot; the form's grid layout is fixed, so
+# these hold at this size.
+ORVALE_WINDOW_SIZE=830x446
+ORVALE_PORT_BOX=(780 78)
+ORVALE_OPEN_BUTTON=(749 235)
+ORVALE_LCD_REGION=(20 74 640 130)     # x y width height
+ORVALE_LABEL_REGION=(100 257 85 150)  # the five device information values
 
 # Stops process $1: SIGTERM, and SIGKILL if it is still there after 5 s.
 orvale_stop() {

@@ -1,18 +1,16 @@
 #pragma once
 
 // The board's end of a pseudo-terminal, held by a test: the window opens the
-// other end by its path, as it would a serial device.
+// other end by its path, as it would a serial device. Also what a test reads
+// off its own process, to tell spinning and leaked descriptors apart.
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QString>
+#include <QDir>
 #include <QtTest>
 
-#include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 class PtyBoard
@@ -22,87 +20,34 @@ public:
     {
         int slave = -1;
         char name[256] = {};
-        if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        m_path = QString::fromLocal8Bit(name);
-        // Raw from the start, so nothing is echoed back before the window
-        // sets its own line settings.
-        termios raw = {};
-        tcgetattr(slave, &raw);
+        termios raw = {};  // raw from the start: nothing echoed before the window sets its line
         cfmakeraw(&raw);
-        tcsetattr(slave, TCSANOW, &raw);
-        ::close(slave);
-        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        if (openpty(&m_master, &slave, name, &raw, nullptr) == 0) {
+            path = QString::fromLocal8Bit(name);
+            ::close(slave);
+            fcntl(m_master, F_SETFL, O_NONBLOCK);
+        }
     }
     ~PtyBoard() { closeBoard(); }
-    PtyBoard(const PtyBoard &) = delete;
-    PtyBoard &operator=(const PtyBoard &) = delete;
 
-    bool isValid() const { return m_master >= 0; }
-    QString path() const { return m_path; }
-
-    bool write(const QByteArray &bytes)
+    bool write(const QByteArray &bytes) { return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
+    // Everything the window has written, once `count` bytes are there or 5 s passed.
+    QByteArray waitForBytes(int count)
     {
-        qint64 done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EAGAIN) {
-                pollfd p = {m_master, POLLOUT, 0};
-                ::poll(&p, 1, 100);
-                continue;
-            }
-            if (n <= 0)
-                return false;
-            done += n;
-        }
-        return true;
-    }
-
-    // Bytes the window has written so far (non-blocking).
-    QByteArray readAvailable()
-    {
-        QByteArray out;
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            out.append(buf, int(n));
-        }
-        m_received += out;
-        return out;
-    }
-
-    // Everything received, waiting (with the event loop running) until at
-    // least `count` bytes are there or the timeout passes.
-    QByteArray waitForBytes(int count, int timeoutMs = 5000)
-    {
-        QElapsedTimer t;
-        t.start();
-        readAvailable();
-        while (m_received.size() < count && t.elapsed() < timeoutMs) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            readAvailable();
-        }
+        (void)QTest::qWaitFor([&] {
+            char buf[256];
+            for (ssize_t n; (n = ::read(m_master, buf, sizeof buf)) > 0;)
+                m_received.append(buf, int(n));
+            return m_received.size() >= count;
+        }, 5000);
         return m_received;
     }
-    void forgetReceived() { readAvailable(); m_received.clear(); }
-
-    // The line settings as the window left them on the device.
-    termios lineSettings() const
-    {
-        termios t = {};
-        tcgetattr(m_master, &t);
-        return t;
-    }
-
     // True once nobody holds the window's end open any more.
     bool peerClosed() const
     {
         pollfd p = {m_master, POLLIN, 0};
         return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
     }
-
     // The board's end vanishes, as an unplugged adapter would.
     void closeBoard()
     {
@@ -111,8 +56,18 @@ public:
         m_master = -1;
     }
 
+    QString path;  // empty if no pseudo-terminal could be had
+
 private:
     int m_master = -1;
-    QString m_path;
     QByteArray m_received;
 };
+
+inline double processCpuSeconds()
+{
+    timespec ts = {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+inline int openFds() { return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(); }

@@ -1,0 +1,120 @@
+// The window over time: a noisy line from the simulated board (15 s, or
+// ORVALE_SOAK_SECONDS if longer), then unplug and re-plug cycles (50, or
+// ORVALE_UNPLUG_CYCLES if more), with nothing left behind.
+
+#include "commframe.h"
+#include "mainwindow.h"
+#include "ptyboard.h"
+
+#include <QtWidgets>
+
+class TestRobustness : public QObject
+{
+    Q_OBJECT
+
+    MainWindow m_window;
+    template<typename T> T *child(const char *name) { return m_window.findChild<T *>(QLatin1String(name)); }
+    bool isOpen() { return child<QPushButton>("openButton")->text() == QStringLiteral("关闭串口"); }
+    void open(const QString &path)
+    {
+        if (child<QComboBox>("PortBox")->findText(path) < 0)
+            child<QComboBox>("PortBox")->addItem(path);
+        child<QComboBox>("PortBox")->setCurrentText(path);
+        QTest::mouseClick(child<QPushButton>("openButton"), Qt::LeftButton);
+    }
+
+private slots:
+    void noisyLine()
+    {
+        const int seconds = qMax(qEnvironmentVariableIntValue("ORVALE_SOAK_SECONDS"), 15);
+        QTemporaryDir dir;
+        QProcess board;
+        board.setStandardErrorFile(dir.filePath("board.log"));
+        board.start(ORVALE_BOARD_SIM, {"--rate", "123", "--split", "--corrupt", "7", "--junk", "5", "--seed", "11",
+                                       "--log-reports", "--duration", QString::number(seconds)});
+        QTRY_VERIFY(board.canReadLine());
+
+        // Everything written into the log, as bytes, and where it was cleared.
+        QTextDocument *log = child<QTextEdit>("textEdit")->document();
+        QByteArray logged;
+        QList<int> clearedAt;
+        QObject scope;  // ends the connection with this function
+        connect(log, &QTextDocument::contentsChange, &scope, [&](int position, int removed, int added) {
+            if (removed > 0 && log->isEmpty()) {
+                clearedAt << logged.size();
+            } else if (added > 0) {
+                QTextCursor cursor(log);
+                cursor.setPosition(position);
+                cursor.setPosition(qMin(position + added, log->characterCount() - 1), QTextCursor::KeepAnchor);
+                logged += QByteArray::fromHex(cursor.selectedText().toLatin1());
+            }
+        });
+        m_window.show();
+        open(QString::fromLocal8Bit(board.readLine()).trimmed());
+        QVERIFY(isOpen());
+
+        QTRY_VERIFY_WITH_TIMEOUT(board.state() == QProcess::NotRunning, seconds * 1000 + 30000);
+        QCOMPARE(board.exitCode(), 0);
+        QTRY_VERIFY(!isOpen());  // the board's end went away with it
+
+        QFile simLog(dir.filePath("board.log"));
+        QVERIFY(simLog.open(QIODevice::ReadOnly));
+        QByteArray written, lastValid;
+        for (const QByteArray &entry : simLog.readAll().split('\n')) {
+            const QByteArray bytes = QByteArray::fromHex(entry.mid(entry.indexOf(' ') + 1, 47));
+            if (entry.startsWith("junk ") || entry.startsWith("report "))
+                written += entry.startsWith("junk ") ? QByteArray::fromHex(entry.mid(5)) : bytes;
+            if (entry.startsWith("report ") && !entry.endsWith("corrupted"))
+                lastValid = bytes;
+        }
+        // Between two clearings the log holds an unbroken run of the line; only
+        // text still waiting at a clearing (at most about a second) is lost.
+        clearedAt << logged.size();
+        int from = 0, linePos = 0, dropped = 0;
+        for (int boundary : clearedAt) {
+            const int at = written.indexOf(logged.mid(from, boundary - from), linePos);
+            QVERIFY2(at >= 0 && (from > 0 || at == 0), qPrintable(QString("log bytes %1-%2").arg(from).arg(boundary)));
+            dropped += at - linePos;
+            linePos = at + boundary - from;
+            from = boundary;
+        }
+        QCOMPARE(linePos, written.size());
+        QVERIFY2(dropped <= (clearedAt.size() - 1) * 123 * 40, qPrintable(QString::number(dropped)));
+        // The window ends on the last valid report.
+        QCOMPARE(orvale::frameBytes(orvale::recv_obj), lastValid);
+        QCOMPARE(child<QLCDNumber>("lcdNumber")->value(), orvale::recv_obj.value / 1e8);
+    }
+
+    void unplugCycles()
+    {
+        // The same port name every time, as an adapter plugged back in would have.
+        QTemporaryDir dir;
+        const QString portName = dir.filePath(QStringLiteral("ttyADC"));
+        int baselineFds = -1;
+        for (int cycle = 1, cycles = qMax(qEnvironmentVariableIntValue("ORVALE_UNPLUG_CYCLES"), 50); cycle <= cycles; ++cycle) {
+            PtyBoard board;
+            QFile::remove(portName);
+            QVERIFY(QFile::link(board.path, portName));
+            open(portName);
+            QVERIFY2(isOpen() && m_window.statusBar()->currentMessage().isEmpty(), qPrintable(m_window.statusBar()->currentMessage()));
+            COMM_UART_OBJ frame = {};
+            frame.value = uint32_t(cycle);
+            orvale::sealFrame(frame);
+            QVERIFY(board.write(orvale::frameBytes(frame)));
+            QTRY_COMPARE(qRound64(child<QLCDNumber>("lcdNumber")->value() * 1e8), qint64(cycle));
+
+            board.closeBoard();
+            QTRY_VERIFY(!isOpen());
+            QVERIFY(m_window.statusBar()->currentMessage().startsWith(QStringLiteral("串口连接已断开：")));
+            baselineFds = baselineFds < 0 ? openFds() : baselineFds;
+            QCOMPARE(openFds(), baselineFds);
+        }
+        // A vanished device must not leave the event loop spinning.
+        const double before = processCpuSeconds();
+        QTest::qWait(500);
+        QVERIFY2(processCpuSeconds() - before < 0.25, "CPU busy while closed and idle");
+    }
+};
+
+QTEST_MAIN(TestRobustness)
+#include "tst_robustness.moc"
