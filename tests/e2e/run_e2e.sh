@@ -33,7 +33,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 143' INT TERM
-deadline=$((SECONDS + 40))
+deadline=$((SECONDS + 60))
 wait_for() {  # seconds command...: until the command succeeds
     local until=$((SECONDS + $1)) && shift
     until "$@"; do
@@ -101,7 +101,9 @@ kill -0 "$qv_pid" 2>/dev/null || fail "the window is gone"
 csv=$tmp/e2e.csv
 click "${ORVALE_LCD_REGION[@]:0:2}"
 timeout 10 xdotool key ctrl+r
-wait_for 10 popups 2 || fail "Ctrl+R opened no file dialog"
+dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^开始记录$' | head -n 1) || fail "Ctrl+R opened no file dialog"
+# Typed only once the dialog has the keyboard: under load it maps before it takes focus.
+timeout 10 xdotool windowfocus --sync "$dialog"
 timeout 10 xdotool key ctrl+a type --delay 20 "$csv"
 timeout 10 xdotool key Return
 csv_rows() { [ "$(wc -l <"$csv" 2>/dev/null || echo 0)" -gt 20 ]; }
