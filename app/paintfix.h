@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Keeps Qt's raster painting off its AVX2 fill routine. Qt 5.15's AVX2 fill

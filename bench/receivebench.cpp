@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Receive-path benchmark: the real window, opened on a pseudo-terminal the
 // way an operator opens a port, fed by a separate process at a given report
 // rate. Prints CPU, display lag, event-loop stalls and memory for the window

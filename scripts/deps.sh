@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the scripts: installs the Debian packages named in $@ that are
 # missing, with sudo when not root. Nothing is installed when all are present.
 orvale_need_packages() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The board's end of a pseudo-terminal, held by a test: the window opens the

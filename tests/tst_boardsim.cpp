@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the other suites rely on in the simulated board: valid reports, its
 // faults leaving exactly the ones it logs as valid, commands applied, --link
 // replacing nothing but a symbolic link, bad options refused (exit code 2).

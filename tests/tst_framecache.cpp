@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LCD's frame comes from cached strips: it must look pixel for pixel as
 // the window's own style draws it, also after a resize or a palette change.
 

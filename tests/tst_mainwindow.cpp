@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window against a real pseudo-terminal, with its log writer. The
 // start-up routine runs in the end-to-end test.
 

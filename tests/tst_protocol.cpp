@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The checksum, the report texts and the command builder. The frame reader
 // is checked by the fuzz harness's corpus replay and the window suites.
 

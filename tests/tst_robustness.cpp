@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window over time: a noisy line from the simulated board (15 s, or
 // ORVALE_SOAK_SECONDS if longer), then unplug and re-plug cycles (50, or
 // ORVALE_UNPLUG_CYCLES if more), with nothing left behind.

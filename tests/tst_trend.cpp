@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The report history's statistics and bound, and recording to CSV through
 // the real window on a pseudo-terminal.
 

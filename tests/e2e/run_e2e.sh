@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end: the real program, started as an operator starts it, on a private
 # Xvfb display and driven with xdotool, against orvale-board-sim linked at
 # /dev/COM19 (COM1 is left to the demo). The window is judged by its pixels

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz harness for the frame reader and the report texts: any bytes, cut
 // into any reads, must yield exactly the frames one scan of the whole stream
 // yields, and their texts must read nothing past the code tables. Built

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "commandscanner.h"
 
 std::vector<CommandScanner::Event> CommandScanner::feed(const QByteArray &bytes)
