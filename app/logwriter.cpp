@@ -79,6 +79,8 @@ void LogWriter::insertPending()
 {
     if (m_pending.isEmpty())
         return;
+    if (m_beforeInsert)
+        m_beforeInsert();
 
     QElapsedTimer cost;
     cost.start();

@@ -6,6 +6,9 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <utility>
+
 class QTextEdit;
 
 // Writes the hex text of each read into the log. Inserting into the log's
@@ -34,6 +37,10 @@ public:
     // receive benchmark turns it off, as the reference it compares against.
     void setCoalescing(bool on) { m_coalescing = on; }
 
+    // Called before each insertion, which can hold the event loop for tens
+    // of milliseconds near a clearing.
+    void setBeforeInsert(std::function<void()> hook) { m_beforeInsert = std::move(hook); }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -46,4 +53,5 @@ private:
     Throttle m_throttle;
     qint64 m_intervalMs = 0;
     bool m_coalescing = true;
+    std::function<void()> m_beforeInsert;
 };

@@ -51,6 +51,9 @@ MainWindow::MainWindow(QWidget *parent)
     ui->sendButton->setEnabled(false);
 
     m_log = new LogWriter(ui->textEdit, this);
+    // A redraw waiting for its turn goes first: it would otherwise wait out
+    // the insertion too, and the display trail the board by both.
+    m_log->setBeforeInsert([this] { m_display.runPending(); });
 
     // Owned by the window, created after the form: destroyed after the LCD.
     auto *lcdStyle = new FrameCacheStyle;

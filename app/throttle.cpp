@@ -28,6 +28,12 @@ void Throttle::runNow()
     m_sinceRun.start();
 }
 
+void Throttle::runPending()
+{
+    if (m_timer.isActive())
+        runNow();
+}
+
 void Throttle::cancel()
 {
     m_timer.stop();

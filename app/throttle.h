@@ -17,6 +17,8 @@ public:
     void request(qint64 intervalMs);
     // Runs the action now; a run already scheduled is dropped.
     void runNow();
+    // Runs the action now if a run is scheduled.
+    void runPending();
     void cancel();
 
 private:
