@@ -5,6 +5,7 @@
 #include "checksum.h"
 #include "commframe.h"
 #include "framecachestyle.h"
+#include "lcdpaintcache.h"
 #include "csvrecorder.h"
 #include "logwriter.h"
 #include "portlist.h"
@@ -59,6 +60,8 @@ MainWindow::MainWindow(QWidget *parent)
     auto *lcdStyle = new FrameCacheStyle;
     lcdStyle->setParent(this);
     ui->lcdNumber->setStyle(lcdStyle);
+    m_lcdPaint = new LcdPaintCache(ui->lcdNumber, this);
+    m_lcdPaint->setObjectName(QStringLiteral("lcdPaintCache"));
 
     QMessageLogger().debug() << tr("界面设定成功！");
 
@@ -243,7 +246,7 @@ void MainWindow::onTimeout()
 void MainWindow::showNewestReport()
 {
     const ReportTexts texts = reportTexts(recv_obj);
-    ui->lcdNumber->display(texts.value);
+    m_lcdPaint->display(texts.value);
     ui->DEVICE_ID->setText(texts.deviceId);
     ui->adch->setText(texts.channel);
     ui->sa->setText(texts.sampleRate);

@@ -2,6 +2,7 @@
 // The LCD's frame comes from cached strips: it must look pixel for pixel as
 // the window's own style draws it, also after a resize or a palette change.
 
+#include "lcdpaintcache.h"
 #include "mainwindow.h"
 
 #include <QLCDNumber>
@@ -22,15 +23,24 @@ void TestFrameCache::lcdLooksAsTheStyleDrawsIt()
     auto *lcd = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumber"));
     QStyle *cached = lcd->style();
     QVERIFY(cached != QApplication::style());
+    auto *digits = window.findChild<LcdPaintCache *>(QStringLiteral("lcdPaintCache"));
     const auto compare = [&](const char *when) {
         const QImage withCache = lcd->grab().toImage();
         lcd->setStyle(QApplication::style());
         const QImage plain = lcd->grab().toImage();
         lcd->setStyle(cached);
         QVERIFY2(withCache == plain, when);
+        // The digits from cached images, as the LCD draws them, over the window.
+        const QImage fromImages = window.grab().toImage();
+        lcd->removeEventFilter(digits);
+        const QImage drawn = window.grab().toImage();
+        lcd->installEventFilter(digits);
+        QVERIFY2(fromImages == drawn, when);
     };
-    lcd->display(QStringLiteral("42.94967295"));
-    compare("as shown");
+    for (const char *value : {"-1.00000000", "8888888888", "0.00000000", "42.94967295"}) {
+        digits->display(QString::fromLatin1(value));
+        compare(value);
+    }
     window.resize(window.width() + 137, window.height() + 61);
     QTRY_VERIFY(lcd->width() > 0);
     compare("after a resize");

@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "lcdpaintcache.h"
+
+#include <QEvent>
+#include <QLCDNumber>
+#include <QPainter>
+#include <QStyle>
+
+namespace {
+
+// The palette's colours of the group the LCD paints with, in every group:
+// the hidden LCD is never in an active window, so it would pick another.
+QPalette flattened(const QPalette &palette)
+{
+    QPalette flat(palette);
+    const QPalette::ColorGroup current = palette.currentColorGroup();
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto r = QPalette::ColorRole(role);
+        flat.setBrush(r, palette.brush(current, r));
+    }
+    return flat;
+}
+
+}  // namespace
+
+LcdPaintCache::LcdPaintCache(QLCDNumber *lcd, QObject *parent)
+    : QObject(parent), m_lcd(lcd), m_twin(new QLCDNumber)
+{
+    m_twin->setAttribute(Qt::WA_DontShowOnScreen);
+    m_lcd->installEventFilter(this);
+}
+
+LcdPaintCache::~LcdPaintCache()
+{
+    delete m_twin;
+}
+
+void LcdPaintCache::display(const QString &text)
+{
+    m_lcd->display(text);
+    m_text = text;
+    m_known = true;
+}
+
+bool LcdPaintCache::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_lcd && event->type() == QEvent::Paint)
+        return paint();
+    return false;
+}
+
+bool LcdPaintCache::prepare()
+{
+    QLCDNumber *l = m_lcd;
+    if (!m_known || !l->smallDecimalPoint() || l->mode() != QLCDNumber::Dec || l->devicePixelRatioF() != 1
+        || l->width() <= 0 || l->height() <= 0)
+        return false;
+    const QPalette palette = flattened(l->palette());
+    if (m_blank.isNull() || m_size != l->size() || !(m_palette == palette) || m_style != l->style()
+        || m_enabled != l->isEnabled() || m_digits != l->digitCount() || m_segmentStyle != l->segmentStyle()
+        || m_frameShape != l->frameShape() || m_frameShadow != l->frameShadow() || m_lineWidth != l->lineWidth()
+        || m_midLineWidth != l->midLineWidth()) {
+        m_size = l->size();
+        m_palette = palette;
+        m_style = l->style();
+        m_enabled = l->isEnabled();
+        m_digits = l->digitCount();
+        m_segmentStyle = l->segmentStyle();
+        m_frameShape = l->frameShape();
+        m_frameShadow = l->frameShadow();
+        m_lineWidth = l->lineWidth();
+        m_midLineWidth = l->midLineWidth();
+        m_twin->setStyle(l->style());
+        m_twin->setPalette(palette);
+        m_twin->setEnabled(m_enabled);
+        m_twin->setSmallDecimalPoint(true);
+        m_twin->setDigitCount(m_digits);
+        m_twin->setSegmentStyle(l->segmentStyle());
+        m_twin->setFrameShape(l->frameShape());
+        m_twin->setFrameShadow(l->frameShadow());
+        m_twin->setLineWidth(m_lineWidth);
+        m_twin->setMidLineWidth(m_midLineWidth);
+        m_twin->resize(m_size);
+        m_cells.clear();
+        m_blank = render(QString(m_digits, QLatin1Char(' ')));
+    }
+    return true;
+}
+
+QImage LcdPaintCache::render(const QString &text)
+{
+    m_twin->display(text);
+    QImage image(m_size, QImage::Format_RGB32);
+    m_twin->render(&image);
+    return image;
+}
+
+const LcdPaintCache::Cell &LcdPaintCache::cell(int index, QChar ch, bool point)
+{
+    const quint64 key = (quint64(index) << 32) | (quint64(ch.unicode()) << 1) | quint64(point);
+    auto it = m_cells.constFind(key);
+    if (it != m_cells.constEnd())
+        return *it;
+    // The character alone in its place; the digits right of it blank.
+    QString text(ch);
+    if (point)
+        text += QLatin1Char('.');
+    text += QString(m_digits - 1 - index, QLatin1Char(' '));
+    const QImage image = render(text);
+    // Only the pixels the character changes.
+    QRect changed;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *a = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        const auto *b = reinterpret_cast<const QRgb *>(m_blank.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (a[x] != b[x])
+                changed |= QRect(x, y, 1, 1);
+    }
+    Cell c;
+    if (!changed.isEmpty()) {
+        c.image = image.copy(changed);
+        c.at = changed.topLeft();
+    }
+    return *m_cells.insert(key, c);
+}
+
+bool LcdPaintCache::paint()
+{
+    // A value shown on the LCD directly, past display(), is painted by the LCD.
+    if (!prepare() || m_lcd->value() != m_text.toDouble())
+        return false;
+    // The digits as the LCD lays out this text: right-aligned, a point
+    // belonging to the character before it.
+    QVector<QPair<QChar, bool>> chars;
+    for (int i = 0; i < m_text.size(); ++i) {
+        if (m_text[i] != QLatin1Char('.')) {
+            chars.append({m_text[i], false});
+        } else {
+            if (chars.isEmpty() || chars.last().second)
+                return false;
+            chars.last().second = true;
+        }
+    }
+    if (chars.size() > m_digits)
+        return false;
+    const int first = m_digits - chars.size();
+    QVector<const Cell *> cells;
+    for (int i = 0; i < chars.size(); ++i) {
+        const Cell &c = cell(first + i, chars[i].first, chars[i].second);
+        if (c.image.isNull())
+            continue;
+        const QRect r(c.at, c.image.size());
+        for (const Cell *other : qAsConst(cells))
+            if (r.intersects(QRect(other->at, other->image.size())))
+                return false;
+        cells.append(&c);
+    }
+    QPainter p(m_lcd);
+    p.drawImage(0, 0, m_blank);
+    for (const Cell *c : qAsConst(cells))
+        p.drawImage(c->at, c->image);
+    return true;
+}

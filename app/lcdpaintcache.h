@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QPalette>
+#include <QPointer>
+#include <QVector>
+
+class QLCDNumber;
+class QStyle;
+
+// Paints the LCD from cached images of its digits. Qt draws every digit of
+// the LCD anew, antialiased, segment by segment, at each new value; that was
+// nine tenths of the window's work at the board's default rate. Each image
+// is what the LCD itself draws for one character (and point) in one place,
+// rendered once by a hidden LCD of the same size, palette and style, so the
+// pixels on screen stay the same. The value must be shown through
+// display(); texts the images cannot stand for exactly (more characters
+// than digits, points in a row, digits whose drawings would overlap) are
+// painted by the LCD itself.
+class LcdPaintCache : public QObject
+{
+    Q_OBJECT
+
+public:
+    LcdPaintCache(QLCDNumber *lcd, QObject *parent);
+    ~LcdPaintCache() override;
+
+    void display(const QString &text);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Cell
+    {
+        QImage image;
+        QPoint at;
+    };
+    bool paint();
+    bool prepare();
+    QImage render(const QString &text);
+    const Cell &cell(int index, QChar ch, bool point);
+
+    QLCDNumber *m_lcd;
+    QLCDNumber *m_twin;
+    QString m_text;
+    bool m_known = false;  // m_text is what the LCD shows
+    // What the images were rendered for.
+    QSize m_size;
+    QPalette m_palette;
+    QPointer<QStyle> m_style;
+    bool m_enabled = true;
+    int m_digits = 0, m_segmentStyle = 0, m_frameShape = 0, m_frameShadow = 0, m_lineWidth = 0,
+        m_midLineWidth = 0;
+    QImage m_blank;
+    QHash<quint64, Cell> m_cells;
+};
