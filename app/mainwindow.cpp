@@ -4,7 +4,6 @@
 
 #include "checksum.h"
 #include "commframe.h"
-#include "framecachestyle.h"
 #include "lcdpaintcache.h"
 #include "csvrecorder.h"
 #include "logwriter.h"
@@ -15,7 +14,6 @@
 #include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
@@ -56,10 +54,6 @@ MainWindow::MainWindow(QWidget *parent)
     // the insertion too, and the display trail the board by both.
     m_log->setBeforeInsert([this] { m_display.runPending(); });
 
-    // Owned by the window, created after the form: destroyed after the LCD.
-    auto *lcdStyle = new FrameCacheStyle;
-    lcdStyle->setParent(this);
-    ui->lcdNumber->setStyle(lcdStyle);
     m_lcdPaint = new LcdPaintCache(ui->lcdNumber, this);
     m_lcdPaint->setObjectName(QStringLiteral("lcdPaintCache"));
 

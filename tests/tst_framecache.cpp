@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The LCD's frame comes from cached strips: it must look pixel for pixel as
-// the window's own style draws it, also after a resize or a palette change.
+// The LCD is painted from cached images: it must look pixel for pixel as the
+// LCD draws itself, also after a resize or when disabled.
 
 #include "lcdpaintcache.h"
 #include "mainwindow.h"
@@ -21,16 +21,8 @@ void TestFrameCache::lcdLooksAsTheStyleDrawsIt()
     MainWindow window;
     window.show();
     auto *lcd = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumber"));
-    QStyle *cached = lcd->style();
-    QVERIFY(cached != QApplication::style());
     auto *digits = window.findChild<LcdPaintCache *>(QStringLiteral("lcdPaintCache"));
     const auto compare = [&](const char *when) {
-        const QImage withCache = lcd->grab().toImage();
-        lcd->setStyle(QApplication::style());
-        const QImage plain = lcd->grab().toImage();
-        lcd->setStyle(cached);
-        QVERIFY2(withCache == plain, when);
-        // The digits from cached images, as the LCD draws them, over the window.
         const QImage fromImages = window.grab().toImage();
         lcd->removeEventFilter(digits);
         const QImage drawn = window.grab().toImage();
