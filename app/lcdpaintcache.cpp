@@ -2,8 +2,10 @@
 #include "lcdpaintcache.h"
 
 #include <QEvent>
+#include <QPaintEvent>
 #include <QLCDNumber>
 #include <QPainter>
+#include <QRegion>
 #include <QStyle>
 
 namespace {
@@ -27,6 +29,10 @@ LcdPaintCache::LcdPaintCache(QLCDNumber *lcd, QObject *parent)
     : QObject(parent), m_lcd(lcd), m_twin(new QLCDNumber)
 {
     m_twin->setAttribute(Qt::WA_DontShowOnScreen);
+    // Every paint covers the whole LCD, so what lies beneath it need not be
+    // painted first: that fill of the window's background cost as much as
+    // the digits themselves.
+    m_lcd->setAttribute(Qt::WA_OpaquePaintEvent);
     m_lcd->installEventFilter(this);
 }
 
@@ -37,15 +43,43 @@ LcdPaintCache::~LcdPaintCache()
 
 void LcdPaintCache::display(const QString &text)
 {
-    m_lcd->display(text);
+    QVector<const Cell *> before, after;
+    if (m_known && m_lcd->isVisible() && m_lcd->updatesEnabled() && prepare() && m_lcd->value() == m_text.toDouble()
+        && cellsFor(m_text, before) && cellsFor(text, after)) {
+        // Only the places whose drawing changes are painted again: at the
+        // board's rate the last few digits change, and the LCD would
+        // otherwise be copied whole to the screen at every report.
+        QRegion changed;
+        for (int i = 0; i < m_digits; ++i) {
+            if (before[i] == after[i])
+                continue;
+            if (before[i])
+                changed += QRect(before[i]->at, before[i]->image.size());
+            if (after[i])
+                changed += QRect(after[i]->at, after[i]->image.size());
+        }
+        // The LCD asks for a whole repaint of itself at every new text.
+        m_lcd->setAttribute(Qt::WA_UpdatesDisabled);
+        m_lcd->display(text);
+        m_lcd->setAttribute(Qt::WA_UpdatesDisabled, false);
+        m_lcd->update(changed);
+    } else {
+        m_lcd->display(text);
+    }
     m_text = text;
     m_known = true;
 }
 
 bool LcdPaintCache::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_lcd && event->type() == QEvent::Paint)
-        return paint();
+    if (watched != m_lcd || event->type() != QEvent::Paint)
+        return false;
+    if (paint())
+        return true;
+    // The LCD paints only its frame and segments: lay the background the
+    // window would have painted beneath it, as the cached images hold it.
+    QPainter p(m_lcd);
+    p.fillRect(static_cast<QPaintEvent *>(event)->rect(), m_lcd->palette().brush(QPalette::Window));
     return false;
 }
 
@@ -55,13 +89,24 @@ bool LcdPaintCache::prepare()
     if (!m_known || !l->smallDecimalPoint() || l->mode() != QLCDNumber::Dec || l->devicePixelRatioF() != 1
         || l->width() <= 0 || l->height() <= 0)
         return false;
-    const QPalette palette = flattened(l->palette());
-    if (m_blank.isNull() || m_size != l->size() || !(m_palette == palette) || m_style != l->style()
+    // Flattening and comparing palettes at every paint costs more than the
+    // digits: a palette that is still the same object in the same group is
+    // the same palette.
+    const QPalette &own = l->palette();
+    bool paletteChanged = false;
+    if (own.cacheKey() != m_paletteKey || own.currentColorGroup() != m_paletteGroup) {
+        m_paletteKey = own.cacheKey();
+        m_paletteGroup = own.currentColorGroup();
+        const QPalette palette = flattened(own);
+        paletteChanged = !(m_palette == palette);
+        if (paletteChanged)
+            m_palette = palette;
+    }
+    if (m_blank.isNull() || m_size != l->size() || paletteChanged || m_style != l->style()
         || m_enabled != l->isEnabled() || m_digits != l->digitCount() || m_segmentStyle != l->segmentStyle()
         || m_frameShape != l->frameShape() || m_frameShadow != l->frameShadow() || m_lineWidth != l->lineWidth()
         || m_midLineWidth != l->midLineWidth()) {
         m_size = l->size();
-        m_palette = palette;
         m_style = l->style();
         m_enabled = l->isEnabled();
         m_digits = l->digitCount();
@@ -71,7 +116,7 @@ bool LcdPaintCache::prepare()
         m_lineWidth = l->lineWidth();
         m_midLineWidth = l->midLineWidth();
         m_twin->setStyle(l->style());
-        m_twin->setPalette(palette);
+        m_twin->setPalette(m_palette);
         m_twin->setEnabled(m_enabled);
         m_twin->setSmallDecimalPoint(true);
         m_twin->setDigitCount(m_digits);
@@ -124,17 +169,14 @@ const LcdPaintCache::Cell &LcdPaintCache::cell(int index, QChar ch, bool point)
     return *m_cells.insert(key, c);
 }
 
-bool LcdPaintCache::paint()
+bool LcdPaintCache::cellsFor(const QString &text, QVector<const Cell *> &cells)
 {
-    // A value shown on the LCD directly, past display(), is painted by the LCD.
-    if (!prepare() || m_lcd->value() != m_text.toDouble())
-        return false;
     // The digits as the LCD lays out this text: right-aligned, a point
     // belonging to the character before it.
     QVector<QPair<QChar, bool>> chars;
-    for (int i = 0; i < m_text.size(); ++i) {
-        if (m_text[i] != QLatin1Char('.')) {
-            chars.append({m_text[i], false});
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] != QLatin1Char('.')) {
+            chars.append({text[i], false});
         } else {
             if (chars.isEmpty() || chars.last().second)
                 return false;
@@ -143,21 +185,31 @@ bool LcdPaintCache::paint()
     }
     if (chars.size() > m_digits)
         return false;
+    cells.fill(nullptr, m_digits);
     const int first = m_digits - chars.size();
-    QVector<const Cell *> cells;
     for (int i = 0; i < chars.size(); ++i) {
         const Cell &c = cell(first + i, chars[i].first, chars[i].second);
         if (c.image.isNull())
             continue;
         const QRect r(c.at, c.image.size());
         for (const Cell *other : qAsConst(cells))
-            if (r.intersects(QRect(other->at, other->image.size())))
+            if (other && r.intersects(QRect(other->at, other->image.size())))
                 return false;
-        cells.append(&c);
+        cells[first + i] = &c;
     }
+    return true;
+}
+
+bool LcdPaintCache::paint()
+{
+    // A value shown on the LCD directly, past display(), is painted by the LCD.
+    QVector<const Cell *> cells;
+    if (!prepare() || m_lcd->value() != m_text.toDouble() || !cellsFor(m_text, cells))
+        return false;
     QPainter p(m_lcd);
     p.drawImage(0, 0, m_blank);
     for (const Cell *c : qAsConst(cells))
-        p.drawImage(c->at, c->image);
+        if (c)
+            p.drawImage(c->at, c->image);
     return true;
 }

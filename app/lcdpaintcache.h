@@ -41,6 +41,9 @@ private:
     };
     bool paint();
     bool prepare();
+    // The image drawn in each of the LCD's places for this text (null where
+    // a place stays blank), or false when the images cannot stand for it.
+    bool cellsFor(const QString &text, QVector<const Cell *> &cells);
     QImage render(const QString &text);
     const Cell &cell(int index, QChar ch, bool point);
 
@@ -51,6 +54,8 @@ private:
     // What the images were rendered for.
     QSize m_size;
     QPalette m_palette;
+    qint64 m_paletteKey = 0;
+    QPalette::ColorGroup m_paletteGroup = QPalette::NColorGroups;
     QPointer<QStyle> m_style;
     bool m_enabled = true;
     int m_digits = 0, m_segmentStyle = 0, m_frameShape = 0, m_frameShadow = 0, m_lineWidth = 0,

@@ -6,6 +6,7 @@
 #include "mainwindow.h"
 
 #include <QLCDNumber>
+#include <QScreen>
 #include <QtTest>
 
 class TestFrameCache : public QObject
@@ -20,16 +21,31 @@ void TestFrameCache::lcdLooksAsTheStyleDrawsIt()
 {
     MainWindow window;
     window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *lcd = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumber"));
     auto *digits = window.findChild<LcdPaintCache *>(QStringLiteral("lcdPaintCache"));
-    const auto compare = [&](const char *when) {
-        const QImage fromImages = window.grab().toImage();
+    const auto drawnByLcd = [&] {
         lcd->removeEventFilter(digits);
-        const QImage drawn = window.grab().toImage();
+        lcd->setAttribute(Qt::WA_OpaquePaintEvent, false);
+        const QImage drawn = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
         lcd->installEventFilter(digits);
-        QVERIFY2(fromImages == drawn, when);
+        lcd->setAttribute(Qt::WA_OpaquePaintEvent);
+        return drawn;
     };
-    for (const char *value : {"-1.00000000", "8888888888", "0.00000000", "42.94967295"}) {
+    // Both the window painted whole from the images and what the screen
+    // shows after the repaints the new text asked for.
+    const auto compare = [&](const char *when) {
+        QCoreApplication::sendPostedEvents();
+        const QImage shown = window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage fromImages = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage drawn = drawnByLcd();
+        QVERIFY2(fromImages == drawn, when);
+        QVERIFY2(shown == drawn, when);
+    };
+    // Digits that change, go blank, move with the point or the sign, and a
+    // text the images cannot stand for (two points) in between.
+    for (const char *value : {"-1.00000000", "8888888888", "0.00000000", "42.94967295", "42.94967296", "0.5",
+                              "1..5", "3.70182882", "-3.70182882", "3.7"}) {
         digits->display(QString::fromLatin1(value));
         compare(value);
     }
