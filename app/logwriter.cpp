@@ -18,10 +18,14 @@ namespace {
 // Spacing is this many times the cost of the last insertion, so inserting
 // takes about 1% of the time however long the log grows.
 constexpr qint64 CostFactor = 100;
-// Under a steady stream, no more than two insertions a second: a person
+// Under a steady stream, no more than one insertion a second: a person
 // follows the log no faster, and each insertion lays out the whole line
-// again and redraws the log.
-constexpr qint64 MinIntervalMs = 500;
+// again and redraws the log, which at the board's default rate was a third
+// of the window's work.
+constexpr qint64 MinIntervalMs = 1000;
+// An insertion waits up to this much past its time for the next read, and
+// goes in with it: one wake-up and one redraw of the window instead of two.
+constexpr qint64 SlackMs = 500;
 // Near the ten-second clearing at full line rate one insertion costs some
 // 40 ms; the log then lags up to three seconds, the value display never.
 constexpr qint64 MaxIntervalMs = 3000;
@@ -62,7 +66,7 @@ void LogWriter::append(const QString &readText)
     m_pending += readText;
 
     if (m_coalescing)
-        m_throttle.request(m_intervalMs);
+        m_throttle.request(m_intervalMs, SlackMs);
     else
         flush();
 }

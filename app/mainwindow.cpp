@@ -203,20 +203,21 @@ void MainWindow::Read_Data()
     if (read.isEmpty())
         return;
 
-    // Every byte is logged as it came, frame or not.
-    m_log->append(QString::fromLatin1(read.toHex(' ')) + QLatin1Char(' '));
-
     const std::vector<COMM_UART_OBJ> frames = m_reader.feed(read);
-    if (frames.empty())
-        return;
-    // Every report is kept and recorded here, not at the folded redraw.
-    const Arrival at = Arrival::now();
-    for (const COMM_UART_OBJ &frame : frames) {
-        acceptReport(frame);
-        m_history.append(at.utcMs, frame.value);
-        m_recorder->append(at, frame);
+    if (!frames.empty()) {
+        // Every report is kept and recorded here, not at the folded redraw.
+        const Arrival at = Arrival::now();
+        for (const COMM_UART_OBJ &frame : frames) {
+            acceptReport(frame);
+            m_history.append(at.utcMs, frame.value);
+            m_recorder->append(at, frame);
+        }
+        m_display.request(DisplayIntervalMs);
     }
-    m_display.request(DisplayIntervalMs);
+
+    // Every byte is logged as it came, frame or not. Last: a log insertion
+    // due now goes in with this read, after its newest report is shown.
+    m_log->append(QString::fromLatin1(read.toHex(' ')) + QLatin1Char(' '));
 }
 
 uint16_t MainWindow::ModbusCRC16(QByteArray senddata, uint8_t crclen)

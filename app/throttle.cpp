@@ -10,15 +10,13 @@ Throttle::Throttle(std::function<void()> action)
     QObject::connect(&m_timer, &QTimer::timeout, [this] { runNow(); });
 }
 
-void Throttle::request(qint64 intervalMs)
+void Throttle::request(qint64 intervalMs, qint64 slackMs)
 {
-    if (m_timer.isActive())
-        return;
     const qint64 elapsed = m_sinceRun.isValid() ? m_sinceRun.elapsed() : intervalMs;
     if (elapsed >= intervalMs)
         runNow();
-    else
-        m_timer.start(static_cast<int>(intervalMs - elapsed));
+    else if (!m_timer.isActive())
+        m_timer.start(static_cast<int>(intervalMs - elapsed + slackMs));
 }
 
 void Throttle::runNow()

@@ -8,13 +8,16 @@
 
 // Runs an action at most once per interval: at once when the last run was
 // long enough ago, otherwise as soon as the interval since it has passed.
-// Requests that come in between fold into that one run.
+// Requests that come in between fold into that one run. With a slack, the
+// timer waits that much longer, so that under a steady stream the run rides
+// on the next request, in the wake-up that request came with, instead of
+// waking the program on its own.
 class Throttle
 {
 public:
     explicit Throttle(std::function<void()> action);
 
-    void request(qint64 intervalMs);
+    void request(qint64 intervalMs, qint64 slackMs = 0);
     // Runs the action now; a run already scheduled is dropped.
     void runNow();
     // Runs the action now if a run is scheduled.
