@@ -9,6 +9,7 @@
 int main(int argc, char *argv[])
 {
     avoidAvx2Fills(argv);
+    skipOpenGlIntegration();
     orvale::registerFrameMetaType();
     QApplication app(argc, argv);
     MainWindow window;

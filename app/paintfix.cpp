@@ -32,3 +32,9 @@ void avoidAvx2Fills(char **argv)
     (void)argv;
 #endif
 }
+
+void skipOpenGlIntegration()
+{
+    // An operator's own choice is kept (overwrite 0).
+    setenv("QT_XCB_GL_INTEGRATION", "none", 0);
+}

@@ -16,3 +16,10 @@
 // thread or child process exists. If the program cannot be started again,
 // it returns and the program runs as it is.
 void avoidAvx2Fills(char **argv);
+
+// The window paints with the raster engine alone and never makes an OpenGL
+// context, yet on X11 Qt loads its GLX integration at start-up, and with it
+// the system's OpenGL driver: on Debian 12 with Mesa that was 53 MB of the
+// window's 92 MB resident. Unless the environment names an integration,
+// none is loaded. Call it before the QApplication is made.
+void skipOpenGlIntegration();

@@ -300,6 +300,7 @@ int main(int argc, char **argv)
 {
     // As the program does (main.cpp), so the figures are those of the program.
     avoidAvx2Fills(argv);
+    skipOpenGlIntegration();
     Options o;
     if (!parse(argc, argv, o)) {
         usage();
