@@ -43,18 +43,20 @@ LcdPaintCache::~LcdPaintCache()
 
 void LcdPaintCache::display(const QString &text)
 {
-    QVector<const Cell *> before, after;
-    if (m_known && m_lcd->isVisible() && m_lcd->updatesEnabled() && prepare() && m_lcd->value() == m_text.toDouble()
-        && cellsFor(m_text, before) && cellsFor(text, after)) {
+    QVector<const Cell *> after;
+    const bool partial = m_known && m_lcd->isVisible() && m_lcd->updatesEnabled() && prepare()
+        && m_lcd->value() == m_text.toDouble() && shownCells() && cellsFor(text, after);
+    if (partial) {
         // Only the places whose drawing changes are painted again: at the
         // board's rate the last few digits change, and the LCD would
         // otherwise be copied whole to the screen at every report.
         QRegion changed;
         for (int i = 0; i < m_digits; ++i) {
-            if (before[i] == after[i])
+            const Cell *before = m_shown[i];
+            if (before == after[i])
                 continue;
-            if (before[i])
-                changed += QRect(before[i]->at, before[i]->image.size());
+            if (before)
+                changed += QRect(before->at, before->image.size());
             if (after[i])
                 changed += QRect(after[i]->at, after[i]->image.size());
         }
@@ -68,6 +70,16 @@ void LcdPaintCache::display(const QString &text)
     }
     m_text = text;
     m_known = true;
+    // The images of the new text, worked out above, serve its paints.
+    m_shown = after;
+    m_shownValid = partial;
+}
+
+bool LcdPaintCache::shownCells()
+{
+    if (!m_shownValid)
+        m_shownValid = cellsFor(m_text, m_shown);
+    return m_shownValid;
 }
 
 bool LcdPaintCache::eventFilter(QObject *watched, QEvent *event)
@@ -127,6 +139,7 @@ bool LcdPaintCache::prepare()
         m_twin->setMidLineWidth(m_midLineWidth);
         m_twin->resize(m_size);
         m_cells.clear();
+        m_shownValid = false;
         m_blank = render(QString(m_digits, QLatin1Char(' ')));
     }
     return true;
@@ -203,12 +216,11 @@ bool LcdPaintCache::cellsFor(const QString &text, QVector<const Cell *> &cells)
 bool LcdPaintCache::paint()
 {
     // A value shown on the LCD directly, past display(), is painted by the LCD.
-    QVector<const Cell *> cells;
-    if (!prepare() || m_lcd->value() != m_text.toDouble() || !cellsFor(m_text, cells))
+    if (!prepare() || m_lcd->value() != m_text.toDouble() || !shownCells())
         return false;
     QPainter p(m_lcd);
     p.drawImage(0, 0, m_blank);
-    for (const Cell *c : qAsConst(cells))
+    for (const Cell *c : qAsConst(m_shown))
         if (c)
             p.drawImage(c->at, c->image);
     return true;

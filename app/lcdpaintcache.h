@@ -44,6 +44,9 @@ private:
     // The image drawn in each of the LCD's places for this text (null where
     // a place stays blank), or false when the images cannot stand for it.
     bool cellsFor(const QString &text, QVector<const Cell *> &cells);
+    // The images of the text shown, worked out once per text; false when
+    // they cannot stand for it.
+    bool shownCells();
     QImage render(const QString &text);
     const Cell &cell(int index, QChar ch, bool point);
 
@@ -62,4 +65,7 @@ private:
         m_midLineWidth = 0;
     QImage m_blank;
     QHash<quint64, Cell> m_cells;
+    // Pointers into m_cells for m_text, valid until the images are rendered anew.
+    QVector<const Cell *> m_shown;
+    bool m_shownValid = false;
 };
