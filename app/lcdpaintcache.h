@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPalette>
 #include <QPointer>
+#include <QRegion>
 #include <QVector>
 
 class QLCDNumber;
@@ -39,7 +40,7 @@ private:
         QImage image;
         QPoint at;
     };
-    bool paint();
+    bool paint(const QRegion &region);
     bool prepare();
     // The image drawn in each of the LCD's places for this text (null where
     // a place stays blank), or false when the images cannot stand for it.
