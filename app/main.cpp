@@ -8,8 +8,7 @@
 
 int main(int argc, char *argv[])
 {
-    avoidAvx2Fills(argv);
-    skipOpenGlIntegration();
+    preparePainting(argv);
     orvale::registerFrameMetaType();
     QApplication app(argc, argv);
     MainWindow window;

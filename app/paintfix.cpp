@@ -5,6 +5,8 @@
 #include <string>
 #include <unistd.h>
 
+namespace {
+
 void avoidAvx2Fills(char **argv)
 {
 #if defined(__x86_64__) || defined(__i386__)
@@ -37,4 +39,12 @@ void skipOpenGlIntegration()
 {
     // An operator's own choice is kept (overwrite 0).
     setenv("QT_XCB_GL_INTEGRATION", "none", 0);
+}
+
+}  // namespace
+
+void preparePainting(char **argv)
+{
+    avoidAvx2Fills(argv);
+    skipOpenGlIntegration();
 }

@@ -299,8 +299,7 @@ void timeFullHistory()
 int main(int argc, char **argv)
 {
     // As the program does (main.cpp), so the figures are those of the program.
-    avoidAvx2Fills(argv);
-    skipOpenGlIntegration();
+    preparePainting(argv);
     Options o;
     if (!parse(argc, argv, o)) {
         usage();
