@@ -56,9 +56,9 @@ void LcdPaintCache::display(const QString &text)
             if (before == after[i])
                 continue;
             if (before)
-                changed += QRect(before->at, before->image.size());
+                changed += before->rect();
             if (after[i])
-                changed += QRect(after[i]->at, after[i]->image.size());
+                changed += after[i]->rect();
         }
         // The LCD asks for a whole repaint of itself at every new text.
         m_lcd->setAttribute(Qt::WA_UpdatesDisabled);
@@ -204,9 +204,9 @@ bool LcdPaintCache::cellsFor(const QString &text, QVector<const Cell *> &cells)
         const Cell &c = cell(first + i, chars[i].first, chars[i].second);
         if (c.image.isNull())
             continue;
-        const QRect r(c.at, c.image.size());
+        const QRect r = c.rect();
         for (const Cell *other : qAsConst(cells))
-            if (other && r.intersects(QRect(other->at, other->image.size())))
+            if (other && r.intersects(other->rect()))
                 return false;
         cells[first + i] = &c;
     }
@@ -224,12 +224,12 @@ bool LcdPaintCache::paint(const QRegion &region)
     QRegion bare = region;
     for (const Cell *c : qAsConst(m_shown))
         if (c)
-            bare -= QRect(c->at, c->image.size());
+            bare -= c->rect();
     QPainter p(m_lcd);
     for (const QRect &r : bare)
         p.drawImage(r.topLeft(), m_blank, r);
     for (const Cell *c : qAsConst(m_shown))
-        if (c && region.intersects(QRect(c->at, c->image.size())))
+        if (c && region.intersects(c->rect()))
             p.drawImage(c->at, c->image);
     return true;
 }

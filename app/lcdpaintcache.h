@@ -39,6 +39,7 @@ private:
     {
         QImage image;
         QPoint at;
+        QRect rect() const { return QRect(at, image.size()); }
     };
     bool paint(const QRegion &region);
     bool prepare();
