@@ -213,7 +213,7 @@ void MainWindow::Read_Data()
         const Arrival at = Arrival::now();
         for (const COMM_UART_OBJ &frame : frames) {
             acceptReport(frame);
-            m_history.append(at.utcMs, frame.value);
+            m_history.append(at.utcMs, frame.value, frame.sa_code);
             m_recorder->append(at, frame);
         }
         m_display.request(DisplayIntervalMs);

@@ -18,8 +18,10 @@ ReportHistory::ReportHistory(qint64 capacity) : m_capacity(std::max<qint64>(1, c
 
 ReportHistory::~ReportHistory() = default;
 
-void ReportHistory::append(qint64 utcMs, uint32_t value)
+void ReportHistory::append(qint64 utcMs, uint32_t value, uint8_t rateCode)
 {
+    if (m_rateRuns.empty() || m_rateRuns.back().second != rateCode)
+        m_rateRuns.emplace_back(m_end, rateCode);
     if (m_end % BlockSize == 0) {
         auto block = std::make_unique<Block>();
         block->sumBefore = m_totalSum;
@@ -49,6 +51,8 @@ void ReportHistory::append(qint64 utcMs, uint32_t value)
         m_blocks.pop_front();
         ++m_firstBlock;
     }
+    while (m_rateRuns.size() > 1 && m_rateRuns[1].first <= m_first)
+        m_rateRuns.pop_front();
 }
 
 const ReportHistory::Block &ReportHistory::blockOf(qint64 index) const
@@ -64,6 +68,24 @@ qint64 ReportHistory::timeAt(qint64 index) const
 uint32_t ReportHistory::valueAt(qint64 index) const
 {
     return blockOf(index).values[index % BlockSize];
+}
+
+// The run holding `index`: the last one that begins at or before it.
+static auto runOf(const std::deque<std::pair<qint64, uint8_t>> &runs, qint64 index)
+{
+    auto after = std::upper_bound(runs.begin(), runs.end(), index,
+                                  [](qint64 i, const std::pair<qint64, uint8_t> &run) { return i < run.first; });
+    return after == runs.begin() ? after : after - 1;
+}
+
+uint8_t ReportHistory::rateCodeAt(qint64 index) const
+{
+    return runOf(m_rateRuns, index)->second;
+}
+
+qint64 ReportHistory::rateRunBegin(qint64 index) const
+{
+    return std::max(m_first, runOf(m_rateRuns, index)->first);
 }
 
 qint64 ReportHistory::lowerBound(qint64 utcMs) const
@@ -189,5 +211,5 @@ void ReportHistory::envelope(qint64 begin, qint64 end, int maxPoints, QVector<do
 
 qint64 ReportHistory::bytesUsed() const
 {
-    return qint64(m_blocks.size() * sizeof(Block));
+    return qint64(m_blocks.size() * sizeof(Block) + m_rateRuns.size() * sizeof(m_rateRuns.front()));
 }

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
+#include <utility>
 
 // Statistics of the reports in one span of the history. Values in volts,
 // noise figures in microvolts.
@@ -19,6 +21,9 @@ struct SpanStatistics
     uint32_t maxCounts = 0;
     double rmsMicrovolts = 0;  // population standard deviation
     double peakToPeakMicrovolts = 0;
+    // Least-squares slope of the value against arrival time; NaN with fewer
+    // than two reports or no time between them.
+    double driftMicrovoltsPerMinute = std::numeric_limits<double>::quiet_NaN();
 };
 
 // The newest reports' values with their arrival times, bounded in count, and
@@ -44,7 +49,9 @@ public:
 
     // A time before the newest one is taken as the newest one, so the times
     // stay ordered when the system clock is set back.
-    void append(qint64 utcMs, uint32_t value);
+    // `rateCode` is the report's sample-rate code, kept as runs of equal
+    // codes so it costs next to nothing a report.
+    void append(qint64 utcMs, uint32_t value, uint8_t rateCode = 0);
 
     qint64 capacity() const { return m_capacity; }
     qint64 size() const { return m_end - m_first; }
@@ -52,6 +59,9 @@ public:
     qint64 endIndex() const { return m_end; }
     qint64 timeAt(qint64 index) const;
     uint32_t valueAt(qint64 index) const;
+    uint8_t rateCodeAt(qint64 index) const;
+    // First kept report of the run of equal rate codes that holds `index`.
+    qint64 rateRunBegin(qint64 index) const;
     // First kept report that arrived at or after `utcMs`.
     qint64 lowerBound(qint64 utcMs) const;
 
@@ -83,4 +93,7 @@ private:
     uint64_t m_totalSum = 0;
     u128 m_totalSquares = 0;
     qint64 m_newestMs = 0;
+    // (first report, code) of each run of equal rate codes, oldest first;
+    // the first run may begin before m_first.
+    std::deque<std::pair<qint64, uint8_t>> m_rateRuns;
 };
