@@ -3,7 +3,9 @@
 
 #include "reporthistory.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 // Placeholders until the analyses land: empty results of the right shape.
 namespace orvale::analysis {
@@ -14,25 +16,45 @@ double sampleRateOfCode(uint8_t code)
     return code < std::size(Rates) ? Rates[code] : 0.0;
 }
 
-Histogram histogram(const ReportHistory &, qint64, qint64, int)
+SpanData copySpan(const ReportHistory &history, qint64 begin, qint64 end)
+{
+    SpanData span;
+    begin = std::max(begin, history.firstIndex());
+    end = std::min(end, history.endIndex());
+    if (begin >= end)
+        return span;
+    span.values.reserve(size_t(end - begin));
+    for (qint64 i = begin; i < end; ++i)
+        span.values.push_back(history.valueAt(i));
+    const qint64 runBegin = std::max(begin, history.rateRunBegin(end - 1));
+    span.newestRunBegin = runBegin - begin;
+    span.newestRunCode = history.rateCodeAt(end - 1);
+    span.newestRunFirstMs = history.timeAt(runBegin);
+    span.newestRunLastMs = history.timeAt(end - 1);
+    return span;
+}
+
+Histogram histogram(const SpanData &, int)
 {
     return {};
 }
 
-RateChoice chooseRate(const ReportHistory &, qint64 begin, qint64 end)
+RateChoice chooseRate(const SpanData &span)
 {
     RateChoice c;
-    c.begin = begin;
-    c.end = end;
+    c.begin = span.newestRunBegin;
+    c.end = qint64(span.values.size());
+    c.mixedRates = span.newestRunBegin > 0;
+    c.sampleRate = sampleRateOfCode(span.newestRunCode);
     return c;
 }
 
-Spectrum noiseSpectrum(const ReportHistory &, qint64, qint64)
+Spectrum noiseSpectrum(const SpanData &)
 {
     return {};
 }
 
-AllanDeviation allanDeviation(const ReportHistory &, qint64, qint64)
+AllanDeviation allanDeviation(const SpanData &)
 {
     return {};
 }

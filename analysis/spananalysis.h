@@ -6,19 +6,32 @@
 #include <QtGlobal>
 
 #include <cstdint>
+#include <vector>
 
 class ReportHistory;
 
 // The analyses the trend window's pages show of one span of the history:
 // a histogram of the values, the noise spectral density and the overlapping
-// Allan deviation. Each reads the history's reports [begin, end) and holds
-// no reference to it afterwards, so it can run on a worker thread while the
-// history is not written (the caller's business).
+// Allan deviation. They work on a copy of the span (SpanData), taken on the
+// thread that writes the history, so they can run on a worker thread while
+// reports keep arriving.
 namespace orvale::analysis {
 
 // The board's own sample rate for a sample-rate code, 0 for a code outside
 // the table.
 [[nodiscard]] double sampleRateOfCode(uint8_t code);
+
+// The reports of one span, copied out of the history.
+struct SpanData
+{
+    std::vector<uint32_t> values;     // counts of 10 nV, oldest first
+    qint64 newestRunBegin = 0;        // index into values where the newest run of one rate code begins
+    uint8_t newestRunCode = 0;
+    qint64 newestRunFirstMs = 0;      // arrival times of that run's first and last report
+    qint64 newestRunLastMs = 0;
+};
+// Copies the reports [begin, end) of the history (O(n), about 4 bytes a report).
+[[nodiscard]] SpanData copySpan(const ReportHistory &history, qint64 begin, qint64 end);
 
 // Counts of the span's values per bin. A value's unit ("count") is 10 nV;
 // every bin is a whole number of counts wide, so no bin is empty by aliasing.
@@ -31,18 +44,18 @@ struct Histogram
     double rmsVolts = 0;     // population standard deviation
     qint64 total = 0;
 };
-[[nodiscard]] Histogram histogram(const ReportHistory &history, qint64 begin, qint64 end, int maxBins = 100);
+[[nodiscard]] Histogram histogram(const SpanData &span, int maxBins = 100);
 
-// Where the span's sample rate came from, and what of the span was used.
+// Where the sample rate of the spectrum and the Allan deviation came from,
+// and which of the span's reports they use.
 struct RateChoice
 {
     double sampleRate = 0;       // Sa/s
-    bool fromCode = true;        // false: the code was outside the table, rate measured from arrival times
+    bool fromCode = true;        // false: the code was outside the table, the rate was measured from arrival times
     bool mixedRates = false;     // the span held more than one rate: only its newest run is used
-    qint64 begin = 0, end = 0;   // the reports analysed
+    qint64 begin = 0, end = 0;   // indices into SpanData::values of the reports analysed
 };
-// The newest run of one sample-rate code in [begin, end) and its rate.
-[[nodiscard]] RateChoice chooseRate(const ReportHistory &history, qint64 begin, qint64 end);
+[[nodiscard]] RateChoice chooseRate(const SpanData &span);
 
 // One-sided noise spectral density by Welch's method (Hann window, half
 // overlap, each segment's mean removed), in µV/√Hz.
@@ -56,7 +69,7 @@ struct Spectrum
     QString problem;                // why there is no spectrum (too few reports), else empty
 };
 inline constexpr qint64 MinSpectrumReports = 128;
-[[nodiscard]] Spectrum noiseSpectrum(const ReportHistory &history, qint64 begin, qint64 end);
+[[nodiscard]] Spectrum noiseSpectrum(const SpanData &span);
 
 // Overlapping Allan deviation for τ = m/fs, m = 1, 2, 4, … while m ≤ n/4.
 struct AllanDeviation
@@ -65,9 +78,9 @@ struct AllanDeviation
     QVector<double> tauSeconds;
     QVector<double> adevMicrovolts;
     QVector<qint64> terms;  // number of differences averaged at each τ
-    QString problem;
+    QString problem;        // why there is nothing to show, else empty
 };
-[[nodiscard]] AllanDeviation allanDeviation(const ReportHistory &history, qint64 begin, qint64 end);
+[[nodiscard]] AllanDeviation allanDeviation(const SpanData &span);
 
 // Resolution in bits of a span with the given noise: log2(fullScale / noise),
 // NaN when the noise is zero or not finite.
