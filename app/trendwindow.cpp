@@ -676,7 +676,11 @@ bool TrendWindow::cursorMouse(QMouseEvent *event)
     QCustomPlot *plot = ui->trendPlot;
     if (!m_cursorsSet)
         return false;
-    const double x = event->pos().x();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const double x = event->position().x();
+#else
+    const double x = event->localPos().x();
+#endif
     int nearest = -1;
     for (int i = 0; i < 2; ++i) {
         const double distance = std::abs(plot->xAxis->coordToPixel(m_cursorS[size_t(i)]) - x);
