@@ -401,21 +401,49 @@ void TrendWindow::startAnalysis(Page page, qint64 begin, qint64 end)
     p.end = end;
     p.large = end - begin > LargeSpanReports;
     p.started.start();
-    // The copy is taken here, on the thread that writes the history.
-    auto span = std::make_shared<const SpanData>(copySpan(*m_history, begin, end));
     if (!p.large) {
-        p.result = analyse(page, *span);
+        p.result = analyse(page, copySpan(*m_history, begin, end));
         p.tookMs = p.started.elapsed();
         p.shown = true;
         showResult(page);
         return;
     }
     p.busy = true;
+    p.allocating = true;
     if (!p.shown || p.shownGeneration != m_generation) {
         infoOf(page)->setText(tr("正在分析 %1 条报告…").arg(countText(end - begin)));
         exportOf(page)->setEnabled(false);
     }
-    p.watcher->setFuture(QtConcurrent::run([page, span] {
+    // With room for the reports that arrive before the copy is taken.
+    const size_t room = size_t(end - begin) + size_t(end - begin) / 8 + 4096;
+    p.watcher->setFuture(QtConcurrent::run([room] {
+        Result r;
+        r.room = std::make_shared<SpanData>();
+        r.room->values.resize(room);
+        return r;
+    }));
+}
+
+void TrendWindow::copyAndAnalyse(Page page)
+{
+    PageState &p = m_pages[size_t(page)];
+    std::shared_ptr<SpanData> span = p.watcher->result().room;
+    // The operator has moved on, or the page is no longer shown: nothing
+    // to analyse; refresh() starts what is now wanted.
+    if (p.generation != m_generation || !isVisible() || ui->analysisTabs->currentIndex() != page) {
+        p.busy = false;
+        p.allocating = false;
+        return;
+    }
+    qint64 begin = 0, end = 0;
+    currentSpan(begin, end);
+    // The copy is taken here, on the thread that writes the history.
+    copySpan(*m_history, begin, end, *span);
+    p.begin = begin;
+    p.end = end;
+    p.allocating = false;
+    // The worker holds the last reference, so the copy is also let go there.
+    p.watcher->setFuture(QtConcurrent::run([page, span = std::shared_ptr<const SpanData>(std::move(span))] {
         QElapsedTimer timer;
         timer.start();
         Result r = analyse(page, *span);
@@ -427,13 +455,19 @@ void TrendWindow::startAnalysis(Page page, qint64 begin, qint64 end)
 void TrendWindow::analysisFinished(Page page)
 {
     PageState &p = m_pages[size_t(page)];
-    p.busy = false;
-    // A result for a span the operator has since left is not shown.
-    if (p.generation == m_generation) {
-        p.result = p.watcher->result();
-        p.tookMs = p.result.tookMs;
-        p.shown = true;
-        showResult(page);
+    if (p.allocating) {
+        copyAndAnalyse(page);
+        if (p.busy)
+            return;
+    } else {
+        p.busy = false;
+        // A result for a span the operator has since left is not shown.
+        if (p.generation == m_generation) {
+            p.result = p.watcher->result();
+            p.tookMs = p.result.tookMs;
+            p.shown = true;
+            showResult(page);
+        }
     }
     // The selection may have moved on while it ran.
     refresh();

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class ReportHistory;
 struct SpanStatistics;
@@ -77,12 +78,17 @@ private:
         orvale::analysis::Spectrum spectrum;
         orvale::analysis::AllanDeviation allan;
         qint64 tookMs = 0;
+        // Room for the span's copy, made on the worker: the first touch of
+        // 10 MB of fresh pages costs tens of milliseconds, which the GUI
+        // thread should not wait for.
+        std::shared_ptr<orvale::analysis::SpanData> room;
     };
     // What each analysis page has shown and is working on.
     struct PageState
     {
         QFutureWatcher<Result> *watcher = nullptr;
         bool busy = false;
+        bool allocating = false;      // the worker is making room for the copy, not analysing
         bool shown = false;           // a result is on the page
         quint64 generation = 0;       // of the selection of the newest analysis begun
         quint64 shownGeneration = 0;  // of the selection of the result shown
@@ -105,6 +111,7 @@ private:
     static Result analyse(Page page, const orvale::analysis::SpanData &span);
     void updatePage(Page page, qint64 begin, qint64 end);
     void startAnalysis(Page page, qint64 begin, qint64 end);
+    void copyAndAnalyse(Page page);
     void analysisFinished(Page page);
     void showResult(Page page);
     void showHistogram(const orvale::analysis::Histogram &h);
