@@ -72,7 +72,9 @@ void setUpPlot(QCustomPlot *plot, const QString &xLabel, const QString &yLabel, 
     plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
 }
 
-// A log axis over the positive values, a little wider than they are.
+// A log axis over the positive values, a little wider than they are. Over
+// less than three decades a log axis labels one or two ticks at most, so
+// the ticks go at 1, 2 and 5 of each decade, each labelled.
 void setLogRange(QCPAxis *axis, const QVector<double> &values, double marginFactor)
 {
     double lo = 0, hi = 0;
@@ -82,10 +84,28 @@ void setLogRange(QCPAxis *axis, const QVector<double> &values, double marginFact
             hi = std::max(hi, v);
         }
     }
-    if (lo > 0)
-        axis->setRange(lo / marginFactor, hi * marginFactor);
-    else
-        axis->setRange(1e-3, 1);
+    if (!(lo > 0)) {
+        lo = 1e-3;
+        hi = 1;
+    }
+    lo /= marginFactor;
+    hi *= marginFactor;
+    axis->setRange(lo, hi);
+    if (hi / lo >= 1000) {
+        if (!axis->ticker().dynamicCast<QCPAxisTickerLog>())
+            axis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+        return;
+    }
+    QSharedPointer<QCPAxisTickerText> ticker(new QCPAxisTickerText);
+    ticker->setSubTickCount(0);
+    for (int decade = int(std::floor(std::log10(lo))); decade <= int(std::ceil(std::log10(hi))); ++decade) {
+        for (const double step : {1.0, 2.0, 5.0}) {
+            const double tick = step * std::pow(10.0, decade);
+            if (tick >= lo && tick <= hi)
+                ticker->addTick(tick, QString::number(tick, 'g', 3));
+        }
+    }
+    axis->setTicker(ticker);
 }
 
 QString rateText(const RateChoice &r)
@@ -154,7 +174,7 @@ TrendWindow::TrendWindow(const ReportHistory *history, QWidget *parent)
 
     setUpPlot(ui->allanPlot, tr("平均时间 τ (s)"), tr("阿伦偏差 (µV)"), true);
     QCPGraph *adev = ui->allanPlot->addGraph();
-    adev->setName(tr("阿伦偏差（重叠）"));
+    adev->setName(tr("重叠阿伦偏差"));
     adev->setPen(QPen(DataColour, 1.5));
     adev->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 5));
     QCPGraph *minimum = ui->allanPlot->addGraph();
@@ -554,7 +574,7 @@ void TrendWindow::showSpectrum(const Spectrum &s)
             + (s.problem.isEmpty() ? tr("时间段内没有报告") : s.problem);
     } else {
         plot->graph(0)->setData(s.frequencyHz, s.densityUvPerSqrtHz, true);
-        plot->xAxis->setRange(s.frequencyHz.first(), s.frequencyHz.last());
+        setLogRange(plot->xAxis, s.frequencyHz, 1.0);
         setLogRange(plot->yAxis, s.densityUvPerSqrtHz, 2.0);
         info += tr("；Welch 法：每段 %1 点，%2 段，Hann 窗，半重叠，分辨率 %3 Hz")
                     .arg(s.segmentLength)
