@@ -164,7 +164,7 @@ TrendWindow::TrendWindow(const ReportHistory *history, QWidget *parent)
     bars->setBrush(DataColour.lighter(150));
     bars->setWidthType(QCPBars::wtPlotCoords);
     QCPGraph *normal = ui->histogramPlot->addGraph();
-    normal->setName(tr("正态分布（同平均值和 rms）"));
+    normal->setName(tr("正态分布：同平均值和 rms"));
     normal->setPen(QPen(FitColour, 2));
 
     setUpPlot(ui->spectrumPlot, tr("频率 (Hz)"), tr("噪声谱密度 (µV/√Hz)"), true);
@@ -552,7 +552,7 @@ void TrendWindow::showHistogram(const Histogram &h)
     plot->xAxis->setRange(std::min(lowUv, x.isEmpty() ? lowUv : x.first()) - margin,
                           std::max(highUv, x.isEmpty() ? highUv : x.last()) + margin);
     plot->yAxis->setRange(0, std::max(double(highest), peak) * 1.12);
-    ui->histogramInfo->setText(tr("%1 条报告，%2 个区间，每区间 %3 个计数（%4 µV）；平均值 %5 V，噪声 (rms) %6 µV")
+    ui->histogramInfo->setText(tr("%1 条报告，%2 个区间，每区间 %3 个计数 = %4 µV；平均值 %5 V，噪声 (rms) %6 µV")
                                    .arg(countText(h.total))
                                    .arg(h.counts.size())
                                    .arg(h.binWidthCounts)
