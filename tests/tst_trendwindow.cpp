@@ -34,7 +34,7 @@ void mouse(QWidget *w, QEvent::Type type, double x, int y)
 {
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, QPointF(x, y), button, held, Qt::NoModifier);
+    QMouseEvent event(type, QPointF(x, y), QPointF(w->mapToGlobal(QPoint(int(x), y))), button, held, Qt::NoModifier);
     QApplication::sendEvent(w, &event);
 }
 
