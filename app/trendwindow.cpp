@@ -317,6 +317,12 @@ void TrendWindow::refresh()
         currentSpan(begin, coveredEnd);
         const SpanStatistics s = m_history->statistics(begin, coveredEnd);
         showStatistics(s);
+    }
+    // The plot is drawn only while its page shows: over the whole history
+    // each drawing costs more than the statistics.
+    if (page == TrendPage && (end != m_plotEnd || m_generation != m_plotGeneration)) {
+        m_plotEnd = end;
+        m_plotGeneration = m_generation;
         drawTrend(spanBegin, end, beginMs, endMs);
     }
     if (page != TrendPage && page < PageCount && isVisible()) {

@@ -133,6 +133,8 @@ private:
     qint64 m_frozenEnd = -1;
     qint64 m_drawnEnd = -1;
     quint64 m_drawnGeneration = ~quint64(0);
+    qint64 m_plotEnd = -1;
+    quint64 m_plotGeneration = ~quint64(0);
     // Counts changes of what the window covers other than reports arriving
     // (span, cursors, pause), so a page knows to follow them at once.
     quint64 m_generation = 0;
