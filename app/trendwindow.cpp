@@ -239,6 +239,8 @@ void TrendWindow::hideEvent(QHideEvent *event)
 {
     // Hidden, it costs nothing: the history goes on filling without it.
     m_refreshTimer.stop();
+    for (PageState &page : m_pages)
+        page.room.reset();
     QWidget::hideEvent(event);
 }
 
@@ -324,6 +326,12 @@ void TrendWindow::refresh()
         m_plotEnd = end;
         m_plotGeneration = m_generation;
         drawTrend(spanBegin, end, beginMs, endMs);
+    }
+    // A page's room for its copy (10 MB over the full history) is kept only
+    // while the page shows.
+    for (int other = HistogramPage; other < PageCount; ++other) {
+        if (other != page || !isVisible())
+            m_pages[size_t(other)].room.reset();
     }
     if (page != TrendPage && page < PageCount && isVisible()) {
         qint64 begin = 0, coveredEnd = 0;
@@ -435,11 +443,17 @@ void TrendWindow::startAnalysis(Page page, qint64 begin, qint64 end)
         return;
     }
     p.busy = true;
-    p.allocating = true;
     if (!p.shown || p.shownGeneration != m_generation) {
         infoOf(page)->setText(tr("正在分析 %1 条报告…").arg(countText(end - begin)));
         exportOf(page)->setEnabled(false);
     }
+    // The room of the page's last copy serves again while it is large enough.
+    if (p.room && p.room->values.capacity() >= size_t(end - begin) + 1024) {
+        copyAndAnalyse(page);
+        return;
+    }
+    p.room.reset();
+    p.allocating = true;
     // With room for the reports that arrive before the copy is taken.
     const size_t room = size_t(end - begin) + size_t(end - begin) / 8 + 4096;
     p.watcher->setFuture(QtConcurrent::run([room] {
@@ -453,23 +467,22 @@ void TrendWindow::startAnalysis(Page page, qint64 begin, qint64 end)
 void TrendWindow::copyAndAnalyse(Page page)
 {
     PageState &p = m_pages[size_t(page)];
-    std::shared_ptr<SpanData> span = p.watcher->result().room;
+    p.allocating = false;
     // The operator has moved on, or the page is no longer shown: nothing
     // to analyse; refresh() starts what is now wanted.
     if (p.generation != m_generation || !isVisible() || ui->analysisTabs->currentIndex() != page) {
         p.busy = false;
-        p.allocating = false;
         return;
     }
     qint64 begin = 0, end = 0;
     currentSpan(begin, end);
-    // The copy is taken here, on the thread that writes the history.
-    copySpan(*m_history, begin, end, *span);
+    // The copy is taken here, on the thread that writes the history; the
+    // worker only reads it, and this thread writes it again only once the
+    // worker has finished (busy).
+    copySpan(*m_history, begin, end, *p.room);
     p.begin = begin;
     p.end = end;
-    p.allocating = false;
-    // The worker holds the last reference, so the copy is also let go there.
-    p.watcher->setFuture(QtConcurrent::run([page, span = std::shared_ptr<const SpanData>(std::move(span))] {
+    p.watcher->setFuture(QtConcurrent::run([page, span = std::shared_ptr<const SpanData>(p.room)] {
         QElapsedTimer timer;
         timer.start();
         Result r = analyse(page, *span);
@@ -482,6 +495,7 @@ void TrendWindow::analysisFinished(Page page)
 {
     PageState &p = m_pages[size_t(page)];
     if (p.allocating) {
+        p.room = p.watcher->result().room;
         copyAndAnalyse(page);
         if (p.busy)
             return;

@@ -97,6 +97,9 @@ private:
         bool large = false;
         qint64 tookMs = 0;
         Result result;
+        // Room for the copy of a large span, kept while the page shows so
+        // each refresh copies into memory already touched.
+        std::shared_ptr<orvale::analysis::SpanData> room;
     };
 
     void onPauseToggled(bool paused);
