@@ -35,6 +35,10 @@ public:
     bool startRecording(const QString &path);
     void stopRecording();
 
+    // Every valid report received; the receive benchmark fills it to its
+    // bound before a run, as an hour of reports would.
+    ReportHistory &history() { return m_history; }
+
 private slots:
     void on_clearButton_clicked();
     void on_openButton_clicked();
