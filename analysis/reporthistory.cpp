@@ -3,16 +3,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 struct ReportHistory::Block
 {
     qint64 times[BlockSize];
     uint32_t values[BlockSize];
-    uint64_t sumBefore = 0;
-    u128 squaresBefore = 0;
+    Sums before;  // of every report before the block's first
     uint32_t lo = UINT32_MAX;
     uint32_t hi = 0;
 };
+
+void ReportHistory::Sums::add(uint64_t t, uint32_t v)
+{
+    values += v;
+    squares += u128(uint64_t(v) * v);
+    times += t;
+    timeSquares += u128(t) * t;
+    timeValues += u128(t) * v;
+}
 
 ReportHistory::ReportHistory(qint64 capacity) : m_capacity(std::max<qint64>(1, capacity)) {}
 
@@ -24,12 +33,13 @@ void ReportHistory::append(qint64 utcMs, uint32_t value, uint8_t rateCode)
         m_rateRuns.emplace_back(m_end, rateCode);
     if (m_end % BlockSize == 0) {
         auto block = std::make_unique<Block>();
-        block->sumBefore = m_totalSum;
-        block->squaresBefore = m_totalSquares;
+        block->before = m_total;
         if (m_blocks.empty())
             m_firstBlock = m_end / BlockSize;
         m_blocks.push_back(std::move(block));
     }
+    if (m_end == 0)
+        m_originMs = utcMs;
     if (m_end > 0 && utcMs < m_newestMs)
         utcMs = m_newestMs;
     m_newestMs = utcMs;
@@ -40,8 +50,7 @@ void ReportHistory::append(qint64 utcMs, uint32_t value, uint8_t rateCode)
     block.values[slot] = value;
     block.lo = std::min(block.lo, value);
     block.hi = std::max(block.hi, value);
-    m_totalSum += value;
-    m_totalSquares += u128(uint64_t(value) * value);
+    m_total.add(uint64_t(utcMs - m_originMs), value);
     ++m_end;
 
     if (m_end - m_first > m_capacity)
@@ -101,20 +110,27 @@ qint64 ReportHistory::lowerBound(qint64 utcMs) const
     return lo;
 }
 
-void ReportHistory::prefix(qint64 index, uint64_t &sum, u128 &squares) const
+void ReportHistory::copyValues(qint64 begin, qint64 end, uint32_t *out) const
 {
-    if (index == m_end) {
-        sum = m_totalSum;
-        squares = m_totalSquares;
-        return;
+    begin = std::max(begin, m_first);
+    end = std::min(end, m_end);
+    while (begin < end) {
+        const qint64 stop = std::min(end, (begin / BlockSize + 1) * BlockSize);
+        std::memcpy(out, blockOf(begin).values + begin % BlockSize, size_t(stop - begin) * sizeof(uint32_t));
+        out += stop - begin;
+        begin = stop;
     }
+}
+
+ReportHistory::Sums ReportHistory::prefix(qint64 index) const
+{
+    if (index == m_end)
+        return m_total;
     const Block &block = blockOf(index);
-    sum = block.sumBefore;
-    squares = block.squaresBefore;
-    for (int i = 0, n = int(index % BlockSize); i < n; ++i) {
-        sum += block.values[i];
-        squares += u128(uint64_t(block.values[i]) * block.values[i]);
-    }
+    Sums sums = block.before;
+    for (int i = 0, n = int(index % BlockSize); i < n; ++i)
+        sums.add(uint64_t(block.times[i] - m_originMs), block.values[i]);
+    return sums;
 }
 
 void ReportHistory::minMax(qint64 begin, qint64 end, uint32_t &lo, uint32_t &hi) const
@@ -147,12 +163,10 @@ SpanStatistics ReportHistory::statistics(qint64 begin, qint64 end) const
     if (begin >= end)
         return s;
 
-    uint64_t sumBegin = 0, sumEnd = 0;
-    u128 squaresBegin = 0, squaresEnd = 0;
-    prefix(begin, sumBegin, squaresBegin);
-    prefix(end, sumEnd, squaresEnd);
-    const uint64_t sum = sumEnd - sumBegin;
-    const u128 squares = squaresEnd - squaresBegin;
+    const Sums before = prefix(begin);
+    const Sums upTo = prefix(end);
+    const uint64_t sum = upTo.values - before.values;
+    const u128 squares = upTo.squares - before.squares;
     const qint64 n = end - begin;
 
     s.count = n;
@@ -166,6 +180,19 @@ SpanStatistics ReportHistory::statistics(qint64 begin, qint64 end) const
     const qint64 spanMs = timeAt(end - 1) - timeAt(begin);
     if (n > 1 && spanMs > 0)
         s.ratePerSecond = double(n - 1) * 1000.0 / double(spanMs);
+
+    // The slope's numerator and denominator, n^2 times the covariance of time
+    // and value and the variance of time, exactly: the products wrap modulo
+    // 2^128 but the results do not (below 2^111 for a kept span reaching
+    // over years), so they hold exactly for any origin of the times.
+    const uint64_t times = upTo.times - before.times;
+    const u128 covariance = u128(uint64_t(n)) * (upTo.timeValues - before.timeValues) - u128(times) * sum;
+    const u128 timeVariance = u128(uint64_t(n)) * (upTo.timeSquares - before.timeSquares) - u128(times) * times;
+    if (timeVariance != 0) {
+        // counts per ms to µV per minute: 0.01 µV a count, 60000 ms a minute
+        s.driftMicrovoltsPerMinute =
+            double(static_cast<__int128>(covariance)) / double(static_cast<__int128>(timeVariance)) * 600.0;
+    }
     return s;
 }
 

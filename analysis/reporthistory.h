@@ -31,11 +31,13 @@ struct SpanStatistics
 //
 // Reports are numbered from 0 in arrival order for the life of the history;
 // the oldest kept is firstIndex(), the next to come endIndex(). They are kept
-// in blocks of BlockSize. Each block carries the exact sum and sum of squares
-// of every value before it (integers, so nothing of a few hundred counts of
-// noise on 4e8 counts is lost), and its own minimum and maximum; a span's
-// statistics then cost two partial blocks plus one look at each whole block
-// for the extremes.
+// in blocks of BlockSize. Each block carries the exact sums of every report
+// before it (integers, so nothing of a few hundred counts of noise on 4e8
+// counts is lost): of the values and their squares for the mean and the
+// noise, and of the times, their squares and time times value for the drift's
+// least-squares slope; and its own minimum and maximum. A span's statistics
+// then cost two partial blocks plus one look at each whole block for the
+// extremes.
 class ReportHistory
 {
 public:
@@ -59,6 +61,9 @@ public:
     qint64 endIndex() const { return m_end; }
     qint64 timeAt(qint64 index) const;
     uint32_t valueAt(qint64 index) const;
+    // Copies the values of the reports [begin, end) of the kept ones to `out`,
+    // a block at a time (an analysis of the whole history copies 2.6 million).
+    void copyValues(qint64 begin, qint64 end, uint32_t *out) const;
     uint8_t rateCodeAt(qint64 index) const;
     // First kept report of the run of equal rate codes that holds `index`.
     qint64 rateRunBegin(qint64 index) const;
@@ -79,10 +84,21 @@ private:
     struct Block;
     using u128 = unsigned __int128;
 
+    // Sums over every report before some index, modulo 2^64 and 2^128:
+    // differences of two of them are exact for any kept span. Times are in
+    // ms since the first report the history took.
+    struct Sums
+    {
+        u128 squares = 0;
+        u128 timeSquares = 0;
+        u128 timeValues = 0;
+        uint64_t values = 0;
+        uint64_t times = 0;
+        void add(uint64_t t, uint32_t v);
+    };
+
     const Block &blockOf(qint64 index) const;
-    // Sum and sum of squares of every report before `index`, modulo 2^64
-    // and 2^128: differences of two of them are exact for any kept span.
-    void prefix(qint64 index, uint64_t &sum, u128 &squares) const;
+    Sums prefix(qint64 index) const;
     void minMax(qint64 begin, qint64 end, uint32_t &lo, uint32_t &hi) const;
 
     qint64 m_capacity;
@@ -90,8 +106,8 @@ private:
     qint64 m_end = 0;
     qint64 m_firstBlock = 0;  // number of m_blocks.front()
     std::deque<std::unique_ptr<Block>> m_blocks;
-    uint64_t m_totalSum = 0;
-    u128 m_totalSquares = 0;
+    Sums m_total;
+    qint64 m_originMs = 0;  // time of the first report taken
     qint64 m_newestMs = 0;
     // (first report, code) of each run of equal rate codes, oldest first;
     // the first run may begin before m_first.

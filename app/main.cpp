@@ -15,6 +15,9 @@ int main(int argc, char *argv[])
     preparePainting(argv);
     orvale::registerFrameMetaType();
     QApplication app(argc, argv);
+    // Where QSettings keeps what the operator chose (the trend window's full scale).
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
+    QCoreApplication::setApplicationName(QStringLiteral("orvale-qv"));
     MainWindow window;
     window.setWindowTitle(QStringLiteral(" Orvale QV1.0  "));
     window.show();

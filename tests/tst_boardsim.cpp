@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the other suites rely on in the simulated board: valid reports, its
 // faults leaving exactly the ones it logs as valid, commands applied, --link
-// replacing nothing but a symbolic link, bad options refused (exit code 2).
+// replacing nothing but a symbolic link, bad options refused (exit code 2);
+// and a signal the analyses can judge: white noise at the documented level
+// for each rate and filter, a drift in sample time, 1/f noise below 1 Hz.
 
 #include "commframe.h"
 #include "framereader.h"
@@ -11,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -84,6 +87,33 @@ private:
     int m_fd = -1;
 };
 
+// The values of `count` reports sent back to back, in µV.
+std::vector<double> microvolts(const QStringList &arguments, int count)
+{
+    SimRun run(arguments + QStringList{"--burst", "--count", QString::number(count)});
+    std::vector<double> values;
+    if (!run.open(run.waitForPath()) || !run.waitForExit())
+        return values;
+    for (const QByteArray &frame : framesIn(run.received))
+        values.push_back(frameFromBytes(frame.constData()).value / 100.0);
+    return values;
+}
+
+// Overlapping Allan deviation over averages of m samples.
+double allanDeviation(const std::vector<double> &x, size_t m)
+{
+    std::vector<double> sums(x.size() + 1, 0.0);
+    for (size_t i = 0; i < x.size(); ++i)
+        sums[i + 1] = sums[i] + (x[i] - x.front());
+    double squares = 0.0;
+    size_t terms = 0;
+    for (size_t i = 0; i + 2 * m <= x.size(); ++i, ++terms) {
+        const double step = (sums[i + 2 * m] - 2 * sums[i + m] + sums[i]) / double(m);
+        squares += step * step;
+    }
+    return std::sqrt(squares / (2.0 * double(terms)));
+}
+
 } // namespace
 
 class TestBoardSim : public QObject
@@ -100,7 +130,11 @@ private slots:
         QTest::newRow("every 4th corrupted, long junk") << QStringList{"--corrupt", "4", "--junk", "300", "--burst"} << 60 << 45;
         // Seeds 1 and 2 make junk or a corrupted frame's rest and the next frame's
         // start form windows whose checksum holds by chance: they must be padded apart.
-        QTest::newRow("chance frames") << QStringList{"--corrupt", "1", "--junk", "3", "--burst"} << 2000 << 0;
+        QTest::newRow("chance frames") << QStringList{"--corrupt", "1", "--junk", "3", "--burst", "--uniform-noise"}
+                                       << 2000 << 0;
+        // Seed 1 makes a window of a corrupted frame's rest and the junk alone,
+        // which only junk drawn afresh can break up.
+        QTest::newRow("chance window in the junk") << QStringList{"--corrupt", "1", "--junk", "3", "--burst"} << 2000 << 0;
         QTest::newRow("all faults at a rate") << QStringList{"--split", "--corrupt", "2", "--junk", "3", "--rate", "300"}
                                               << 40 << 20;
     }
@@ -207,6 +241,97 @@ private slots:
             QCOMPARE(QFile::symLinkTarget(link), other);
     }
 
+    // Known levels from the documented formula, rms = 5 µV × √(fs/10) × the
+    // filter's factor: a noise that ignored the rate or the filter, or grew
+    // as fs rather than √fs, misses them.
+    void whiteNoiseFollowsRateAndFilter_data()
+    {
+        QTest::addColumn<QString>("sa");
+        QTest::addColumn<QString>("fil");
+        QTest::addColumn<double>("rms");
+        QTest::newRow("4 Sa/s unfiltered") << "0" << "0" << 3.162;
+        QTest::newRow("10 Sa/s unfiltered") << "1" << "0" << 5.0;
+        QTest::newRow("123 Sa/s unfiltered") << "3" << "0" << 17.536;
+        QTest::newRow("10 Sa/s Kalman") << "1" << "4" << 1.75;
+        QTest::newRow("62 Sa/s average") << "2" << "1" << 6.225;
+    }
+
+    void whiteNoiseFollowsRateAndFilter()
+    {
+        QFETCH(QString, sa);
+        QFETCH(QString, fil);
+        QFETCH(double, rms);
+        const std::vector<double> x = microvolts({"--sa", sa, "--fil", fil, "--flicker", "0", "--drift", "0", "--seed", "7"}, 4000);
+        QCOMPARE(x.size(), size_t(4000));
+        double sum = 0.0, squares = 0.0;
+        for (double v : x)
+            sum += v;
+        const double mean = sum / double(x.size());
+        for (double v : x)
+            squares += (v - mean) * (v - mean);
+        const double sigma = std::sqrt(squares / double(x.size()));
+        // σ of 4000 samples is known to ±1.1 %; ±4 % is over three of those.
+        QVERIFY2(std::abs(sigma / rms - 1.0) < 0.04, qPrintable(QString::number(sigma)));
+        QVERIFY2(std::abs(mean - 3.7e6) < 5 * rms / std::sqrt(4000.0), qPrintable(QString::number(mean, 'f', 2)));
+    }
+
+    // The voltage moves by DRIFT µV a minute of samples, whatever the pace of
+    // the reports, rounded to 10 nV and held within 32 bits, never wrapped.
+    void driftInSampleTime_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<qint64>("last");  // counts of 10 nV
+        // 1231 samples at 123 Sa/s, 10 µV a second: 100.08 µV lower.
+        QTest::newRow("falls") << QStringList{"--drift", "600", "--sa", "3"} << 1231 << Q_INT64_C(369989992);
+        // 100 samples at 4 Sa/s: 250 µV higher.
+        QTest::newRow("rises") << QStringList{"--drift", "-600", "--sa", "0"} << 100 << Q_INT64_C(370025000);
+        QTest::newRow("held at 0 V") << QStringList{"--drift", "1e9", "--sa", "3"} << 100 << Q_INT64_C(0);
+        QTest::newRow("held at the top") << QStringList{"--drift", "-1e9", "--sa", "0"} << 20 << Q_INT64_C(4294967295);
+    }
+
+    void driftInSampleTime()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, count);
+        QFETCH(qint64, last);
+        arguments << "--noise" << "0" << "--flicker" << "0";
+        const std::vector<double> burst = microvolts(arguments, count);
+        QCOMPARE(burst.size(), size_t(count));
+        QVERIFY2(std::abs(burst.back() * 100.0 - double(last)) <= 1.0, qPrintable(QString::number(burst.back(), 'f', 2)));
+        for (size_t i = 1; i < burst.size(); ++i)
+            QVERIFY(last < 370000000 ? burst[i] <= burst[i - 1] : burst[i] >= burst[i - 1]);
+        // Paced by a clock, and with other randomness drawn: the same values.
+        SimRun paced(arguments + QStringList{"--rate", "2000", "--count", QString::number(count), "--junk", "2"});
+        QVERIFY(paced.open(paced.waitForPath()));
+        QVERIFY(paced.waitForExit());
+        std::vector<double> pacedValues;
+        for (const QByteArray &frame : framesIn(paced.received))
+            pacedValues.push_back(frameFromBytes(frame.constData()).value / 100.0);
+        QVERIFY(pacedValues == burst);
+    }
+
+    // 1/f noise lifts the Allan deviation at τ = 6.4 s (10 Sa/s) to its flat
+    // 1.18 × FLICKER µV, where white noise alone would have fallen to an eighth.
+    void flickerBelowOneHertz_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<double>("adev");
+        QTest::newRow("defaults") << QStringList{} << 0.64;  // √(0.59² + (1.75 / 8)²)
+        QTest::newRow("flicker alone") << QStringList{"--noise", "0", "--flicker", "2"} << 2.36;
+    }
+
+    void flickerBelowOneHertz()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(double, adev);
+        const std::vector<double> x = microvolts(arguments + QStringList{"--drift", "0", "--seed", "3"}, 6000);
+        QCOMPARE(x.size(), size_t(6000));
+        const double measured = allanDeviation(x, 64);
+        // Over 600 s the estimate spreads by about 7 % from seed to seed.
+        QVERIFY2(std::abs(measured / adev - 1.0) < 0.25, qPrintable(QString::number(measured)));
+    }
+
     void badOptions_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -217,6 +342,9 @@ private slots:
         QTest::newRow("option without its value") << QStringList{"--count"};
         QTest::newRow("unknown option") << QStringList{"--baud", "9600"};
         QTest::newRow("stray argument") << QStringList{"COM1"};
+        QTest::newRow("negative noise") << QStringList{"--noise", "-1"};
+        QTest::newRow("fixed value with drift") << QStringList{"--value", "3.7", "--drift", "1"};
+        QTest::newRow("uniform noise with flicker") << QStringList{"--uniform-noise", "--flicker", "1"};
     }
 
     void badOptions()

@@ -12,7 +12,7 @@
 
 namespace {
 
-// A battery-like reading: 3.7 V, wandering by up to 0.005 V.
+// The evenly spread noise that came before the battery's: 3.7 V ± 0.005 V.
 constexpr uint32_t NominalValue = 370000000;
 constexpr int NoiseCounts = 500000;
 
@@ -29,17 +29,6 @@ constexpr int DrainPollMs = 5;
 constexpr qint64 DrainPatienceNs = 2'000'000'000;
 // The filler needed is one byte in about 4000 cases; this bound is never reached.
 constexpr int MaxFillerBytes = 64;
-
-std::optional<double> rateOfCode(uint8_t sampleRateCode)
-{
-    switch (sampleRateCode) {
-    case 0: return 4.0;
-    case 1: return 10.0;
-    case 2: return 62.0;
-    case 3: return 123.0;
-    default: return std::nullopt;
-    }
-}
 
 QByteArray hex(const QByteArray &bytes)
 {
@@ -70,6 +59,7 @@ BoardSim::BoardSim(const SimOptions &options, PseudoTerminal &line, quint32 seed
     , m_options(options)
     , m_line(line)
     , m_random(seed)
+    , m_signal(options.levels, seed)
     , m_id(options.id)
     , m_settings(options.settings)
 {
@@ -117,7 +107,7 @@ void BoardSim::start()
         updateWriteNotifier();
         return;
     }
-    const double rate = m_options.rate ? *m_options.rate : rateOfCode(m_settings[orvale::SettingsSampleRate]).value_or(10.0);
+    const double rate = m_options.rate ? *m_options.rate : BoardSignal::sampleRateOfCode(m_settings[orvale::SettingsSampleRate]).value_or(10.0);
     m_schedule.start(rate, nowNs());
     sendDueReports();
 }
@@ -162,9 +152,12 @@ COMM_UART_OBJ BoardSim::makeReport()
     report.dev_id = m_id;
     std::copy(m_options.echo.cbegin(), m_options.echo.cbegin() + 3, report.echo_head);
     std::memcpy(&report.sa_code, m_settings.data(), m_settings.size());
-    report.value = m_options.fixedValue
-        ? *m_options.fixedValue
-        : static_cast<uint32_t>(static_cast<int64_t>(NominalValue) + m_random.bounded(-NoiseCounts, NoiseCounts + 1));
+    if (m_options.fixedValue)
+        report.value = *m_options.fixedValue;
+    else if (m_options.uniformNoise)
+        report.value = static_cast<uint32_t>(static_cast<int64_t>(NominalValue) + m_random.bounded(-NoiseCounts, NoiseCounts + 1));
+    else
+        report.value = m_signal.next(m_settings[orvale::SettingsSampleRate], m_settings[orvale::SettingsFilter]);
     report.echo_tail = static_cast<uint16_t>(m_options.echo[3] | (m_options.echo[4] << 8));
     orvale::sealFrame(report);
     return report;
@@ -192,6 +185,8 @@ void BoardSim::queueReport()
     // the bytes that follow into a window whose checksum holds; a reader would
     // then take that window and lose the real frame. Filler bytes move the
     // frame until a reader that has seen everything so far finds exactly it.
+    // The junk is drawn afresh each time too: a window made of the last
+    // frame's rest and the junk alone would stay wherever the frame went.
     for (int filler = 0;; ++filler) {
         orvale::FrameReader probe = m_shadow;
         const auto found = probe.feed(junk + frame);
@@ -200,7 +195,9 @@ void BoardSim::queueReport()
             m_shadow = probe;
             break;
         }
-        junk.append(static_cast<char>(m_random.bounded(256)));
+        junk.resize(junk.size() + 1);
+        for (char &byte : junk)
+            byte = static_cast<char>(m_random.bounded(256));
     }
 
     if (!junk.isEmpty())
@@ -355,7 +352,7 @@ void BoardSim::applyCommand(const QByteArray &bytes)
 
     if (m_options.rate || m_options.burst || !m_reporting)
         return;
-    const auto rate = rateOfCode(m_settings[orvale::SettingsSampleRate]);
+    const auto rate = BoardSignal::sampleRateOfCode(m_settings[orvale::SettingsSampleRate]);
     if (rate && *rate != m_schedule.rate()) {
         m_schedule.changeRate(*rate, nowNs());
         scheduleNextTick();

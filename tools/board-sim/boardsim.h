@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "boardsignal.h"
 #include "commandscanner.h"
 #include "commframe.h"
 #include "framereader.h"
@@ -79,6 +80,7 @@ private:
     const SimOptions m_options;
     PseudoTerminal &m_line;
     QRandomGenerator m_random;
+    BoardSignal m_signal;
 
     uint8_t m_id = 0;
     orvale::SettingsGroup m_settings = {};

@@ -13,6 +13,8 @@ constexpr double MaxRate = 100000.0;
 constexpr double MinRate = 0.001;
 constexpr double MaxDuration = 1.0e6;
 constexpr int MaxJunk = 4096;
+constexpr double MaxNoise = 100000.0;  // µV: a tenth of a volt is no longer a 24-bit board
+constexpr double MaxDrift = 1.0e9;     // µV a minute, either way
 
 const char *const Formats = R"(
 Standard output: one line, the path of the board's end of the line (the
@@ -41,6 +43,23 @@ by single spaces:
   left <PATH> in place: it is no longer the link to <LINE>
                                 at exit, when something replaced the link
   error: <message>              the run failed; the exit status is non-zero
+
+The value, by default: a battery at 3.7 V read by a 24-bit converter, in
+counts of 10 nV, rounded and held within 0-42.94967295 V. Each report is one
+sample at the rate its sample-rate code names (4, 10, 62, 123 Sa/s; other
+codes keep the last of these, 10 at start), whatever pace --rate or --burst
+sets, so a seed gives the same values at any pace. It holds:
+  white noise  rms = NOISE * sqrt(fs / 10) * k, k by filter code:
+               0 none 1, 1 average 0.5, 2 median 0.56, 3 dithering 0.7,
+               4 Kalman 0.35 (other codes 1); at the defaults 1.75 uV rms
+               (5 uV at 10 Sa/s unfiltered, 17.5 uV at 123 Sa/s unfiltered);
+               its density NOISE * k * 0.447 uV/sqrt(Hz) at every rate
+  1/f noise    density FLICKER / sqrt(f) uV/sqrt(Hz) from 0.0001 Hz to 1 Hz,
+               falling faster above (a sum of nine first-order low-pass
+               noises half a decade apart); its Allan deviation is flat at
+               1.18 * FLICKER uV, which the defaults reach near 1 s
+  drift        the voltage falls by DRIFT uV a minute of samples
+Every part may be 0; all three 0 give a steady 3.70000000 V.
 
 A command frame's byte 0 becomes the board's identifier and its bytes 4-7 its
 settings (sample rate, filter, reserved, channel); without --rate or --burst
@@ -104,8 +123,21 @@ ParseResult parseSimOptions(const QStringList &arguments, SimOptions &options)
     const QCommandLineOption chOption(QStringLiteral("ch"),
         QStringLiteral("Channel code, 0-255 (default 3)."), QStringLiteral("CODE"));
     const QCommandLineOption valueOption(QStringLiteral("value"),
-        QStringLiteral("Fixed value in volts, 0-42.94967295 (default 3.7 V with noise of up to 0.005 V)."),
+        QStringLiteral("Fixed value in volts, 0-42.94967295, without noise or drift "
+                       "(default: a battery near 3.7 V, see below)."),
         QStringLiteral("VOLTS"));
+    const QCommandLineOption noiseOption(QStringLiteral("noise"),
+        QStringLiteral("White noise, uV rms at 10 Sa/s without filtering, 0-100000 (default 5)."),
+        QStringLiteral("UV"));
+    const QCommandLineOption flickerOption(QStringLiteral("flicker"),
+        QStringLiteral("1/f noise, its density at 1 Hz in uV/sqrt(Hz), 0-100000 (default 0.5)."),
+        QStringLiteral("UV"));
+    const QCommandLineOption driftOption(QStringLiteral("drift"),
+        QStringLiteral("Fall of the voltage in uV a minute, -1e9 to 1e9 (default 3; below 0 it rises)."),
+        QStringLiteral("UV_PER_MIN"));
+    const QCommandLineOption uniformNoiseOption(QStringLiteral("uniform-noise"),
+        QStringLiteral("3.7 V with evenly spread noise of up to 0.005 V (2887 uV rms), "
+                       "no drift, instead of the battery."));
     const QCommandLineOption echoOption(QStringLiteral("echo"),
         QStringLiteral("Bytes 1-3 and 12-13 of every report as 10 hex digits (default 0000000000)."),
         QStringLiteral("HEX"));
@@ -135,7 +167,8 @@ ParseResult parseSimOptions(const QStringList &arguments, SimOptions &options)
     const QCommandLineOption logReportsOption(QStringLiteral("log-reports"),
         QStringLiteral("Log every report and junk written on standard error."));
 
-    parser.addOptions({idOption, saOption, filOption, chOption, valueOption, echoOption, rateOption,
+    parser.addOptions({idOption, saOption, filOption, chOption, valueOption, noiseOption, flickerOption,
+                       driftOption, uniformNoiseOption, echoOption, rateOption,
                        burstOption, splitOption, corruptOption, junkOption, countOption, durationOption,
                        seedOption, linkOption, logReportsOption});
 
@@ -179,6 +212,32 @@ ParseResult parseSimOptions(const QStringList &arguments, SimOptions &options)
                              .arg(parser.value(valueOption)));
         options.fixedValue = static_cast<uint32_t>(std::llround(*volts * 1e8));
     }
+
+    const auto levelOption = [&](const QCommandLineOption &option, double lowest, double highest, const QString &what,
+                                 double &target) {
+        if (!parser.isSet(option))
+            return true;
+        const auto number = parseReal(parser.value(option), lowest, highest, true);
+        if (!number) {
+            message = QStringLiteral("--%1 wants %2, not '%3'").arg(option.names().constFirst(), what, parser.value(option));
+            return false;
+        }
+        target = *number;
+        return true;
+    };
+    if (!levelOption(noiseOption, 0.0, MaxNoise, QStringLiteral("uV rms from 0 to 100000"), options.levels.whiteMicrovolts)
+        || !levelOption(flickerOption, 0.0, MaxNoise, QStringLiteral("uV/sqrt(Hz) from 0 to 100000"),
+                        options.levels.flickerMicrovolts)
+        || !levelOption(driftOption, -MaxDrift, MaxDrift, QStringLiteral("uV a minute from -1e9 to 1e9"),
+                        options.levels.driftMicrovoltsPerMinute))
+        return error(message);
+    options.uniformNoise = parser.isSet(uniformNoiseOption);
+    // The value has one source; a second one asked for would be ignored unseen.
+    const bool batterySet = parser.isSet(noiseOption) || parser.isSet(flickerOption) || parser.isSet(driftOption);
+    if (options.fixedValue && (batterySet || options.uniformNoise))
+        return error(QStringLiteral("--value excludes --noise, --flicker, --drift and --uniform-noise"));
+    if (options.uniformNoise && batterySet)
+        return error(QStringLiteral("--uniform-noise excludes --noise, --flicker and --drift"));
 
     if (parser.isSet(echoOption)) {
         const QString text = parser.value(echoOption).trimmed();

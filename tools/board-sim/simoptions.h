@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "boardsignal.h"
 #include "commframe.h"
 
 #include <QString>
@@ -15,6 +16,8 @@ struct SimOptions
     uint8_t id = 0xA1;
     orvale::SettingsGroup settings = {1, 4, 0, 3};  // 10 Sa/s, Kalman, reserved, AVDD
     std::optional<uint32_t> fixedValue;             // unset: 3.7 V with noise
+    BoardSignal::Levels levels;                     // the battery's noise and drift
+    bool uniformNoise = false;                      // 3.7 V ± 5 mV, evenly spread, instead
     std::array<uint8_t, 5> echo = {};               // bytes 1-3 and 12-13 of every report
     std::optional<double> rate;                     // reports per second, overrides the code
     bool burst = false;
