@@ -338,6 +338,39 @@ bool RecordingReader::readFile(const QString &path)
     return read(source);
 }
 
+bool RecordingReader::looksLikeRecording(const QString &path, QString &reason)
+{
+    if (QFileInfo(path).isDir()) {
+        reason = QStringLiteral("是一个目录");
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = file.errorString();
+        return false;
+    }
+    const QByteArray start = file.read(MaxLineLength + 1);
+    if (start.isEmpty()) {
+        reason = file.error() == QFileDevice::NoError ? QStringLiteral("文件是空的") : file.errorString();
+        return false;
+    }
+    int lineEnd = start.indexOf('\n');
+    if (lineEnd < 0 && start.size() > MaxLineLength) {
+        reason = noHeader();
+        return false;
+    }
+    if (lineEnd < 0)
+        lineEnd = start.size();
+    if (lineEnd > 0 && start.at(lineEnd - 1) == '\r')
+        --lineEnd;
+    RecordingReader reader;
+    if (!reader.takeHeader(start.constData(), start.constData() + lineEnd)) {
+        reason = reader.errorString();
+        return false;
+    }
+    return true;
+}
+
 bool RecordingReader::readBytes(const char *data, qint64 size, qint64 blockSize)
 {
     MemorySource source(data, size, blockSize > 0 ? blockSize : std::clamp<qint64>(size, 1, FileBlockSize));

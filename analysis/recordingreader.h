@@ -51,6 +51,11 @@ public:
     // the result.
     bool readBytes(const char *data, qint64 size, qint64 blockSize = 0);
 
+    // Only the file's first line: false with the reason when the file cannot
+    // be read, is empty or names no utc_time and value_v. Cheap, so a window
+    // need not open for a file that is no recording.
+    [[nodiscard]] static bool looksLikeRecording(const QString &path, QString &reason);
+
     // The reports read, oldest first; null before a successful read.
     std::unique_ptr<ReportHistory> takeHistory();
     qint64 skippedLines() const { return m_skipped; }

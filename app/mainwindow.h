@@ -34,6 +34,9 @@ public:
     // the operator has chosen a file; false (and said so) when it cannot.
     bool startRecording(const QString &path);
     void stopRecording();
+    // Opens a recording in a window of its own, as the menu does once the
+    // operator has chosen it; errors end in the status bar, not a window.
+    void openRecording(const QString &path);
 
 private slots:
     void on_clearButton_clicked();
@@ -58,6 +61,7 @@ private:
     void onRecordingFailed(const QString &reason);
     void showRecordingState();
     void showTrendWindow();
+    void askForRecordingToOpen();
 
     Ui_MainWindow *ui = nullptr;
     QSerialPort *serial = nullptr;

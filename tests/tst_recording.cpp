@@ -4,13 +4,19 @@
 // and `orvale-qv --summary` gives them to scripts with no display.
 
 #include "csvrecorder.h"
+#include "mainwindow.h"
 #include "recordingreader.h"
+#include "recordingwindow.h"
 #include "reporthistory.h"
 #include "spananalysis.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QProcess>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -56,15 +62,19 @@ class TestRecording : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void roundTrip();
     void variations_data();
     void variations();
     void refusesTooManyRows();
     void summary();
+    void window();
 
 private:
     QTemporaryDir m_dir;
-    QString m_recorded;  // written by roundTrip, read by summary
+    // Written by roundTrip, read by the command line and the window.
+    QString m_recorded;
+    ReportHistory m_liveHistory;
     SpanStatistics m_live, m_liveLastMinute;
 };
 
@@ -73,7 +83,7 @@ void TestRecording::roundTrip()
     m_recorded = m_dir.filePath(QStringLiteral("night.csv"));
     CsvRecorder recorder;
     QVERIFY(recorder.start(m_recorded));
-    ReportHistory live;
+    ReportHistory &live = m_liveHistory;
     // Values whose text, read through a double and cut to a count, is one
     // count short (3.70238249 * 1e8 = 370238248.99999994), the extremes of
     // the 32-bit range, a rate change and a code outside the table, times
@@ -252,5 +262,46 @@ void TestRecording::summary()
     QVERIFY(out.contains("--summary") && out.contains("--full-scale") && out.contains("--span"));
 }
 
-QTEST_GUILESS_MAIN(TestRecording)
+void TestRecording::window()
+{
+    QVERIFY2(!m_recorded.isEmpty(), "roundTrip writes the recording");
+    MainWindow main;
+    main.show();
+    main.openRecording(m_recorded);
+    QPointer<RecordingWindow> first = main.findChild<RecordingWindow *>(QStringLiteral("recordingWindow"));
+    QVERIFY(first);
+    QCOMPARE(first->windowTitle(), QStringLiteral("趋势图 — night.csv"));
+    main.openRecording(m_recorded);  // several at once, each its own history
+    QCOMPARE(main.findChildren<RecordingWindow *>().size(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!first->isLoading(), 30000);
+    QCOMPARE(first->findChild<QLabel *>(QStringLiteral("recordingSkipped"))->text(), QStringLiteral("跳过 0 行"));
+
+    // Every figure as a trend window over the same reports received live shows it.
+    TrendWindow live(&m_liveHistory);
+    auto *span = live.findChild<QComboBox *>(QStringLiteral("trendSpan"));
+    span->setCurrentIndex(span->count() - 1);
+    live.show();
+    const QList<QLabel *> figures = live.findChildren<QLabel *>(QRegularExpression(QStringLiteral("^stat[A-Z]")));
+    QVERIFY(figures.size() >= 10);
+    for (QLabel *figure : figures) {
+        QVERIFY2(figure->text() != QLatin1String("-") || figure->objectName() == QLatin1String("statDrift"),
+                 qPrintable(figure->objectName()));
+        QCOMPARE(first->findChild<QLabel *>(figure->objectName())->text(), figure->text());
+    }
+
+    // Closing one frees it; the other stays.
+    first->close();
+    QTRY_VERIFY(!first);
+    QCOMPARE(main.findChildren<RecordingWindow *>().size(), 1);
+
+    // A file that is no recording opens no window and says why.
+    const QString notRecording = m_dir.filePath(QStringLiteral("notes.csv"));
+    write(notRecording, "time,value\n");
+    main.openRecording(notRecording);
+    QCOMPARE(main.findChildren<RecordingWindow *>().size(), 1);
+    QCOMPARE(main.statusBar()->currentMessage(),
+             QStringLiteral("打开记录失败：不是记录文件：第一行没有 utc_time 和 value_v 列"));
+}
+
+QTEST_MAIN(TestRecording)
 #include "tst_recording.moc"
