@@ -10,7 +10,9 @@
 #include "feeder.h"
 #include "mainwindow.h"
 #include "paintfix.h"
+#include "recordingreader.h"
 #include "recordingwindow.h"
+#include "reporthistory.h"
 
 #include <QAction>
 #include <QApplication>
@@ -190,6 +192,17 @@ void sideBySide(const QString &path, int rounds)
         std::printf("%5d  %19.3f  %15.3f (%.3f)  %16.3f\n", r + 1, summary.back(), pandasRead.back(),
                     pandasProcess.back(), opened.back());
         std::fflush(stdout);
+    }
+    // The reader alone, in this process: its time and the history's memory.
+    QElapsedTimer timer;
+    timer.start();
+    RecordingReader reader;
+    if (reader.readFile(path)) {
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        const auto history = reader.takeHistory();
+        std::printf("reader alone: %.3f s, %lld rows, history %.1f MB, %.2f bytes a row\n", seconds,
+                    static_cast<long long>(history->size()), double(history->bytesUsed()) / 1048576.0,
+                    double(history->bytesUsed()) / double(std::max<qint64>(1, history->size())));
     }
     const double s = median(summary), p = median(pandasRead), w = median(opened);
     std::printf("median %19.3f  %15.3f (%.3f)  %16.3f\n", s, p, median(pandasProcess), w);
