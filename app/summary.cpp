@@ -80,6 +80,21 @@ bool summaryRequested(int argc, char *argv[])
     return false;
 }
 
+QList<QCommandLineOption> summaryOptions()
+{
+    return {
+        QCommandLineOption(QStringLiteral("summary"),
+                           QStringLiteral("Prints the figures of the recording <file> (CSV) as JSON and exits."),
+                           QStringLiteral("file")),
+        QCommandLineOption(QStringLiteral("full-scale"),
+                           QStringLiteral("With --summary: full scale for the resolution in bits, volts (default 5)."),
+                           QStringLiteral("volts")),
+        QCommandLineOption(QStringLiteral("span"),
+                           QStringLiteral("With --summary: only the last <seconds> of the recording (default: all)."),
+                           QStringLiteral("seconds")),
+    };
+}
+
 int runSummary(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -88,16 +103,10 @@ int runSummary(int argc, char *argv[])
         "Without options: the window for a 24-bit ADC board on a serial line.\n"
         "With --summary: the figures of a recording as one JSON object on standard output."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
-    const QCommandLineOption summary(QStringLiteral("summary"),
-                                     QStringLiteral("Prints the figures of the recording <file> (CSV) and exits."),
-                                     QStringLiteral("file"));
-    const QCommandLineOption fullScale(QStringLiteral("full-scale"),
-                                       QStringLiteral("Full scale for the resolution in bits, volts (default 5)."),
-                                       QStringLiteral("volts"));
-    const QCommandLineOption span(QStringLiteral("span"),
-                                  QStringLiteral("Only the last <seconds> of the recording (default: all of it)."),
-                                  QStringLiteral("seconds"));
-    parser.addOptions({help, summary, fullScale, span});
+    const QList<QCommandLineOption> options = summaryOptions();
+    const QCommandLineOption &summary = options.at(0), &fullScale = options.at(1), &span = options.at(2);
+    parser.addOption(help);
+    parser.addOptions(options);
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {

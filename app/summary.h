@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QCommandLineOption>
+#include <QList>
 #include <QString>
 
 // The figures of a recording for scripts: `orvale-qv --summary FILE
@@ -12,6 +14,9 @@ namespace orvale {
 // True when the command line asks for the figures rather than the window
 // (or for --help, which lists both).
 [[nodiscard]] bool summaryRequested(int argc, char *argv[]);
+// --summary, --full-scale and --span, for any parser whose --help should
+// list them.
+[[nodiscard]] QList<QCommandLineOption> summaryOptions();
 // Runs it and returns the exit status: 0, 1 (the file cannot be read or is
 // not a recording) or 2 (bad usage).
 int runSummary(int argc, char *argv[]);
