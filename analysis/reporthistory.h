@@ -21,8 +21,8 @@ struct SpanStatistics
     uint32_t maxCounts = 0;
     double rmsMicrovolts = 0;  // population standard deviation
     double peakToPeakMicrovolts = 0;
-    // Least-squares slope of the value against arrival time; NaN with fewer
-    // than two reports or no time between them.
+    // Least-squares slope of the value against arrival time, µV per minute;
+    // NaN with fewer than two reports or no time between them.
     double driftMicrovoltsPerMinute = std::numeric_limits<double>::quiet_NaN();
 };
 

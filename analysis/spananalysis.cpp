@@ -30,14 +30,15 @@ QString trendText(const char *text)
 // transform, so each segment length is planned once, under a lock, and the
 // plan executed on every thread with its own buffers (fftw_execute_dft_r2c
 // is thread-safe). FFTW_ESTIMATE: measuring would take longer than a whole
-// spectrum of the full history. The plans live as long as the process.
+// spectrum of the full history. The plans live as long as the process: the
+// table is never destroyed, so a worker still running at exit finds them.
 fftw_plan realPlan(int length)
 {
     static std::mutex mutex;
-    static std::map<int, fftw_plan> plans;
+    static auto *const plans = new std::map<int, fftw_plan>;
     const std::lock_guard<std::mutex> lock(mutex);
-    auto found = plans.find(length);
-    if (found != plans.end())
+    auto found = plans->find(length);
+    if (found != plans->end())
         return found->second;
     // Buffers from fftw_alloc_* have the alignment the plan is made for, the
     // same as the ones it will run on.
@@ -46,7 +47,7 @@ fftw_plan realPlan(int length)
     const fftw_plan plan = fftw_plan_dft_r2c_1d(length, in, out, FFTW_ESTIMATE);
     fftw_free(in);
     fftw_free(out);
-    plans.emplace(length, plan);
+    plans->emplace(length, plan);
     return plan;
 }
 

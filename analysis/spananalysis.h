@@ -43,7 +43,10 @@ struct Histogram
 {
     qint64 lowCounts = 0;    // low edge of the first bin
     qint64 binWidthCounts = 1;
-    QVector<qint64> counts;  // bin i holds [low + i*w, low + (i+1)*w); the last also its high edge
+    // Bin i holds [low + i*w, low + (i+1)*w); the last also its high edge,
+    // though the span's maximum always falls strictly inside the last bin
+    // (range/w + 1 bins), so every bin covers exactly w codes.
+    QVector<qint64> counts;
     double meanVolts = 0;
     double rmsVolts = 0;     // population standard deviation
     qint64 total = 0;
@@ -62,20 +65,24 @@ struct RateChoice
 [[nodiscard]] RateChoice chooseRate(const SpanData &span);
 
 // One-sided noise spectral density by Welch's method (Hann window, half
-// overlap, each segment's mean removed), in µV/√Hz.
+// overlap, each segment's mean removed), in µV/√Hz, over the newest run of
+// one rate: white noise of rms σ at fs reads σ·√(2/fs) at every frequency,
+// fs/2 included. Segments of the largest power of two that gives at least 8
+// of them, 64 to 65,536 reports.
 struct Spectrum
 {
     RateChoice rate;
     int segmentLength = 0;
     int segments = 0;
-    QVector<double> frequencyHz;    // increasing, from fs/L up to fs/2
+    QVector<double> frequencyHz;    // increasing, from fs/L up to fs/2 (no DC: the means are removed)
     QVector<double> densityUvPerSqrtHz;
-    QString problem;                // why there is no spectrum (too few reports), else empty
+    QString problem;                // why there is no spectrum (too few reports, no rate), else empty
 };
 inline constexpr qint64 MinSpectrumReports = 128;
 [[nodiscard]] Spectrum noiseSpectrum(const SpanData &span);
 
-// Overlapping Allan deviation for τ = m/fs, m = 1, 2, 4, … while m ≤ n/4.
+// Overlapping Allan deviation for τ = m/fs, m = 1, 2, 4, … while m ≤ n/4,
+// over the reports of RateChoice's span (the newest run of one rate).
 struct AllanDeviation
 {
     RateChoice rate;

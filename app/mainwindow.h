@@ -38,6 +38,10 @@ public:
     // operator has chosen it; errors end in the status bar, not a window.
     void openRecording(const QString &path);
 
+    // Every valid report received; the receive benchmark fills it to its
+    // bound before a run, as an hour of reports would.
+    ReportHistory &history() { return m_history; }
+
 private slots:
     void on_clearButton_clicked();
     void on_openButton_clicked();

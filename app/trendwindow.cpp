@@ -72,7 +72,9 @@ void setUpPlot(QCustomPlot *plot, const QString &xLabel, const QString &yLabel, 
     plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
 }
 
-// A log axis over the positive values, a little wider than they are.
+// A log axis over the positive values, a little wider than they are. Over
+// less than three decades a log axis labels one or two ticks at most, so
+// the ticks go at 1, 2 and 5 of each decade, each labelled.
 void setLogRange(QCPAxis *axis, const QVector<double> &values, double marginFactor)
 {
     double lo = 0, hi = 0;
@@ -82,10 +84,28 @@ void setLogRange(QCPAxis *axis, const QVector<double> &values, double marginFact
             hi = std::max(hi, v);
         }
     }
-    if (lo > 0)
-        axis->setRange(lo / marginFactor, hi * marginFactor);
-    else
-        axis->setRange(1e-3, 1);
+    if (!(lo > 0)) {
+        lo = 1e-3;
+        hi = 1;
+    }
+    lo /= marginFactor;
+    hi *= marginFactor;
+    axis->setRange(lo, hi);
+    if (hi / lo >= 1000) {
+        if (!axis->ticker().dynamicCast<QCPAxisTickerLog>())
+            axis->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
+        return;
+    }
+    QSharedPointer<QCPAxisTickerText> ticker(new QCPAxisTickerText);
+    ticker->setSubTickCount(0);
+    for (int decade = int(std::floor(std::log10(lo))); decade <= int(std::ceil(std::log10(hi))); ++decade) {
+        for (const double step : {1.0, 2.0, 5.0}) {
+            const double tick = step * std::pow(10.0, decade);
+            if (tick >= lo && tick <= hi)
+                ticker->addTick(tick, QString::number(tick, 'g', 3));
+        }
+    }
+    axis->setTicker(ticker);
 }
 
 QString rateText(const RateChoice &r)
@@ -144,7 +164,7 @@ TrendWindow::TrendWindow(const ReportHistory *history, QWidget *parent)
     bars->setBrush(DataColour.lighter(150));
     bars->setWidthType(QCPBars::wtPlotCoords);
     QCPGraph *normal = ui->histogramPlot->addGraph();
-    normal->setName(tr("正态分布（同平均值和 rms）"));
+    normal->setName(tr("正态分布：同平均值和 rms"));
     normal->setPen(QPen(FitColour, 2));
 
     setUpPlot(ui->spectrumPlot, tr("频率 (Hz)"), tr("噪声谱密度 (µV/√Hz)"), true);
@@ -154,7 +174,7 @@ TrendWindow::TrendWindow(const ReportHistory *history, QWidget *parent)
 
     setUpPlot(ui->allanPlot, tr("平均时间 τ (s)"), tr("阿伦偏差 (µV)"), true);
     QCPGraph *adev = ui->allanPlot->addGraph();
-    adev->setName(tr("阿伦偏差（重叠）"));
+    adev->setName(tr("重叠阿伦偏差"));
     adev->setPen(QPen(DataColour, 1.5));
     adev->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 5));
     QCPGraph *minimum = ui->allanPlot->addGraph();
@@ -307,6 +327,12 @@ void TrendWindow::refresh()
         currentSpan(begin, coveredEnd);
         const SpanStatistics s = m_history->statistics(begin, coveredEnd);
         showStatistics(s);
+    }
+    // The plot is drawn only while its page shows: over the whole history
+    // each drawing costs more than the statistics.
+    if (page == TrendPage && (end != m_plotEnd || m_generation != m_plotGeneration)) {
+        m_plotEnd = end;
+        m_plotGeneration = m_generation;
         drawTrend(spanBegin, end, beginMs, endMs);
     }
     if (page != TrendPage && page < PageCount && isVisible()) {
@@ -411,21 +437,49 @@ void TrendWindow::startAnalysis(Page page, qint64 begin, qint64 end)
     p.end = end;
     p.large = end - begin > LargeSpanReports;
     p.started.start();
-    // The copy is taken here, on the thread that writes the history.
-    auto span = std::make_shared<const SpanData>(copySpan(*m_history, begin, end));
     if (!p.large) {
-        p.result = analyse(page, *span);
+        p.result = analyse(page, copySpan(*m_history, begin, end));
         p.tookMs = p.started.elapsed();
         p.shown = true;
         showResult(page);
         return;
     }
     p.busy = true;
+    p.allocating = true;
     if (!p.shown || p.shownGeneration != m_generation) {
         infoOf(page)->setText(tr("正在分析 %1 条报告…").arg(countText(end - begin)));
         exportOf(page)->setEnabled(false);
     }
-    p.watcher->setFuture(QtConcurrent::run([page, span] {
+    // With room for the reports that arrive before the copy is taken.
+    const size_t room = size_t(end - begin) + size_t(end - begin) / 8 + 4096;
+    p.watcher->setFuture(QtConcurrent::run([room] {
+        Result r;
+        r.room = std::make_shared<SpanData>();
+        r.room->values.resize(room);
+        return r;
+    }));
+}
+
+void TrendWindow::copyAndAnalyse(Page page)
+{
+    PageState &p = m_pages[size_t(page)];
+    std::shared_ptr<SpanData> span = p.watcher->result().room;
+    // The operator has moved on, or the page is no longer shown: nothing
+    // to analyse; refresh() starts what is now wanted.
+    if (p.generation != m_generation || !isVisible() || ui->analysisTabs->currentIndex() != page) {
+        p.busy = false;
+        p.allocating = false;
+        return;
+    }
+    qint64 begin = 0, end = 0;
+    currentSpan(begin, end);
+    // The copy is taken here, on the thread that writes the history.
+    copySpan(*m_history, begin, end, *span);
+    p.begin = begin;
+    p.end = end;
+    p.allocating = false;
+    // The worker holds the last reference, so the copy is also let go there.
+    p.watcher->setFuture(QtConcurrent::run([page, span = std::shared_ptr<const SpanData>(std::move(span))] {
         QElapsedTimer timer;
         timer.start();
         Result r = analyse(page, *span);
@@ -437,13 +491,19 @@ void TrendWindow::startAnalysis(Page page, qint64 begin, qint64 end)
 void TrendWindow::analysisFinished(Page page)
 {
     PageState &p = m_pages[size_t(page)];
-    p.busy = false;
-    // A result for a span the operator has since left is not shown.
-    if (p.generation == m_generation) {
-        p.result = p.watcher->result();
-        p.tookMs = p.result.tookMs;
-        p.shown = true;
-        showResult(page);
+    if (p.allocating) {
+        copyAndAnalyse(page);
+        if (p.busy)
+            return;
+    } else {
+        p.busy = false;
+        // A result for a span the operator has since left is not shown.
+        if (p.generation == m_generation) {
+            p.result = p.watcher->result();
+            p.tookMs = p.result.tookMs;
+            p.shown = true;
+            showResult(page);
+        }
     }
     // The selection may have moved on while it ran.
     refresh();
@@ -508,7 +568,7 @@ void TrendWindow::showHistogram(const Histogram &h)
     plot->xAxis->setRange(std::min(lowUv, x.isEmpty() ? lowUv : x.first()) - margin,
                           std::max(highUv, x.isEmpty() ? highUv : x.last()) + margin);
     plot->yAxis->setRange(0, std::max(double(highest), peak) * 1.12);
-    ui->histogramInfo->setText(tr("%1 条报告，%2 个区间，每区间 %3 个计数（%4 µV）；平均值 %5 V，噪声 (rms) %6 µV")
+    ui->histogramInfo->setText(tr("%1 条报告，%2 个区间，每区间 %3 个计数 = %4 µV；平均值 %5 V，噪声 (rms) %6 µV")
                                    .arg(countText(h.total))
                                    .arg(h.counts.size())
                                    .arg(h.binWidthCounts)
@@ -530,7 +590,7 @@ void TrendWindow::showSpectrum(const Spectrum &s)
             + (s.problem.isEmpty() ? tr("时间段内没有报告") : s.problem);
     } else {
         plot->graph(0)->setData(s.frequencyHz, s.densityUvPerSqrtHz, true);
-        plot->xAxis->setRange(s.frequencyHz.first(), s.frequencyHz.last());
+        setLogRange(plot->xAxis, s.frequencyHz, 1.0);
         setLogRange(plot->yAxis, s.densityUvPerSqrtHz, 2.0);
         info += tr("；Welch 法：每段 %1 点，%2 段，Hann 窗，半重叠，分辨率 %3 Hz")
                     .arg(s.segmentLength)

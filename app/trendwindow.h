@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class ReportHistory;
 struct SpanStatistics;
@@ -81,12 +82,17 @@ private:
         orvale::analysis::Spectrum spectrum;
         orvale::analysis::AllanDeviation allan;
         qint64 tookMs = 0;
+        // Room for the span's copy, made on the worker: the first touch of
+        // 10 MB of fresh pages costs tens of milliseconds, which the GUI
+        // thread should not wait for.
+        std::shared_ptr<orvale::analysis::SpanData> room;
     };
     // What each analysis page has shown and is working on.
     struct PageState
     {
         QFutureWatcher<Result> *watcher = nullptr;
         bool busy = false;
+        bool allocating = false;      // the worker is making room for the copy, not analysing
         bool shown = false;           // a result is on the page
         quint64 generation = 0;       // of the selection of the newest analysis begun
         quint64 shownGeneration = 0;  // of the selection of the result shown
@@ -109,6 +115,7 @@ private:
     static Result analyse(Page page, const orvale::analysis::SpanData &span);
     void updatePage(Page page, qint64 begin, qint64 end);
     void startAnalysis(Page page, qint64 begin, qint64 end);
+    void copyAndAnalyse(Page page);
     void analysisFinished(Page page);
     void showResult(Page page);
     void showHistogram(const orvale::analysis::Histogram &h);
@@ -130,6 +137,8 @@ private:
     qint64 m_frozenEnd = -1;
     qint64 m_drawnEnd = -1;
     quint64 m_drawnGeneration = ~quint64(0);
+    qint64 m_plotEnd = -1;
+    quint64 m_plotGeneration = ~quint64(0);
     // Counts changes of what the window covers other than reports arriving
     // (span, cursors, pause), so a page knows to follow them at once.
     quint64 m_generation = 0;

@@ -10,6 +10,8 @@
 #include "mainwindow.h"
 #include "paintfix.h"
 #include "reporthistory.h"
+#include "spananalysis.h"
+#include "trendwindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QLCDNumber>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -42,6 +45,7 @@ struct Options
     bool coalesced = true;
     bool memoryTimeline = false;
     bool trend = false;   // trend window shown, span 1 minute
+    bool analysis = false;  // trend window on a full history, span "全部", each page in turn
     QString recordPath;   // CSV recording into this file
 };
 
@@ -56,12 +60,18 @@ struct RunFigures
     double rssStartMb = 0, rss10sMb = 0, rssEndMb = 0;
     double peakFirst10sMb = 0, peakAfter10sMb = 0;
     long recordedRows = -1;
+    // With --analysis: the same figures for each page of the trend window.
+    struct Page
+    {
+        double cpuPercent = 0, lagP99Ms = 0, stallMs = 0;
+    };
+    std::vector<Page> pages;
 };
 
 void usage()
 {
     std::printf("usage: orvale-bench-receive [--rate N] [--duration S] [--chunks whole|random]\n"
-                "                            [--only coalesced|reference] [--trend] [--record PATH]\n"
+                "                            [--only coalesced|reference] [--trend] [--analysis] [--record PATH]\n"
                 "  --rate N        reports per second (default 720, the limit of a 115200 baud line)\n"
                 "  --duration S    seconds per run (default 30)\n"
                 "  --chunks        whole frames per write, or frames cut at random points (default whole)\n"
@@ -69,6 +79,10 @@ void usage()
                 "  --memory-timeline  print resident memory every second\n"
                 "  --trend         show the trend window (span 1 minute) during the runs, and time\n"
                 "                  the statistics over a full history\n"
+                "  --analysis      fill the history to its bound, show the trend window on \"全部\" and each of\n"
+                "                  its four pages for a fifth of each run, then close it for the last fifth;\n"
+                "                  print the figures of each part, and time each page's analysis over the\n"
+                "                  full history\n"
                 "  --record PATH   record every report into PATH during each run\n");
 }
 
@@ -93,6 +107,8 @@ bool parse(int argc, char **argv, Options &o)
             ++i;
         } else if (!std::strcmp(arg, "--trend")) {
             o.trend = true;
+        } else if (!std::strcmp(arg, "--analysis")) {
+            o.analysis = true;
         } else if (!std::strcmp(arg, "--record") && value) {
             o.recordPath = QString::fromLocal8Bit(value);
             ++i;
@@ -139,6 +155,20 @@ double percentile(std::vector<double> sorted, double p)
     return sorted[index];
 }
 
+// Fills `history` to its bound with an hour of 720/s around `level` (uniform
+// noise of +-5 uV), ending now, at the rate code the feeder sends, so the
+// reports that arrive next continue one run of one rate.
+void fillToBound(ReportHistory &history, uint32_t level)
+{
+    uint32_t noise = 1;
+    const qint64 n = history.capacity();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (qint64 i = 0; i < n; ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        history.append(now - (n - i) * 1000 / 720, level - 500 + (noise >> 8) % 1001, 3);
+    }
+}
+
 RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const Options &o, int64_t timeBaseUs)
 {
     RunFigures figures;
@@ -152,18 +182,40 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
     ports->setCurrentIndex(ports->count() - 1);
     window.findChild<QComboBox *>(QStringLiteral("BaudBox"))->setCurrentText(QStringLiteral("115200"));
     auto *openButton = window.findChild<QPushButton *>(QStringLiteral("openButton"));
+    if (o.analysis)
+        fillToBound(window.history(), 370000000u);
     QTest::mouseClick(openButton, Qt::LeftButton);
-    if (o.trend)
+    QTabWidget *pages = nullptr;
+    if (o.trend || o.analysis)
         window.findChild<QAction *>(QStringLiteral("actionTrend"))->trigger();
+    if (o.analysis) {
+        window.findChild<QComboBox *>(QStringLiteral("trendSpan"))->setCurrentIndex(4);
+        pages = window.findChild<QTabWidget *>(QStringLiteral("analysisTabs"));
+        pages->setCurrentIndex(0);
+    }
     if (!o.recordPath.isEmpty() && !window.startRecording(o.recordPath))
         std::fprintf(stderr, "cannot record into %s\n", qPrintable(o.recordPath));
     auto *lcd = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumber"));
 
     QCoreApplication::processEvents();
+    // The trend window's first drawing (fonts, layout) is not part of the
+    // steady state the run measures.
+    if (o.analysis)
+        QTest::qWait(1000);
     figures.rssStartMb = residentMb();
     const double cpuStart = cpuSeconds();
     const int64_t startUs = monotonicUs();
     feeder.start();
+
+    // With --analysis the run falls in one phase a page, and a last one with
+    // the trend window closed: the same run's figures without it.
+    const int phases = o.analysis ? TrendWindow::PageCount + 1 : 1;
+    int phase = 0;
+    std::vector<std::vector<double>> phaseLags(static_cast<size_t>(phases));
+    std::vector<int64_t> phaseWorstGapUs(size_t(phases), 0);
+    std::vector<double> phaseCpu(size_t(phases) + 1, 0), phaseWall(size_t(phases) + 1, 0);
+    phaseCpu[0] = cpuStart;
+    phaseWall[0] = double(startUs) / 1e6;
 
     // One short repeating timer samples the display and times the loop.
     std::vector<double> lags;
@@ -178,6 +230,7 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         const int64_t now = monotonicUs();
         worstGapUs = std::max(worstGapUs, now - lastTickUs);
+        phaseWorstGapUs[size_t(phase)] = std::max(phaseWorstGapUs[size_t(phase)], now - lastTickUs);
         lastTickUs = now;
         const double shownUs = lcd->value() * 1e8;
         const double sinceStartUs = double(now - startUs);
@@ -187,6 +240,16 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
             const double nowUs = double(now - timeBaseUs);
             const double behind = std::max(0.0, nowUs - shownUs);
             lags.push_back(std::floor(behind / periodUs) * periodUs / 1000.0);
+            phaseLags[size_t(phase)].push_back(lags.back());
+        }
+        if (phases > 1 && sinceStartUs >= double(phase + 1) * o.durationS * 1e6 / phases && phase + 1 < phases) {
+            ++phase;
+            phaseCpu[size_t(phase)] = cpuSeconds();
+            phaseWall[size_t(phase)] = double(now) / 1e6;
+            if (phase < TrendWindow::PageCount)
+                pages->setCurrentIndex(phase);
+            else
+                window.findChild<TrendWindow *>()->close();
         }
         const int second = int((now - startUs) / 1000000);
         if (second > printedSecond) {
@@ -211,6 +274,17 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
 
     const double cpu = cpuSeconds() - cpuStart;
     const double wall = double(monotonicUs() - startUs) / 1e6;
+    phaseCpu[size_t(phases)] = cpuStart + cpu;
+    phaseWall[size_t(phases)] = double(monotonicUs()) / 1e6;
+    if (o.analysis) {
+        for (size_t p = 0; p < size_t(phases); ++p) {
+            RunFigures::Page page;
+            page.cpuPercent = 100.0 * (phaseCpu[p + 1] - phaseCpu[p]) / (phaseWall[p + 1] - phaseWall[p]);
+            page.lagP99Ms = percentile(phaseLags[p], 0.99);
+            page.stallMs = double(phaseWorstGapUs[p]) / 1000.0;
+            figures.pages.push_back(page);
+        }
+    }
     figures.rssEndMb = residentMb();
     if (!tookRss10)
         figures.rss10sMb = figures.rssEndMb;
@@ -250,6 +324,63 @@ void print(const RunFigures &f, const Options &o)
                 f.peakFirst10sMb, f.peakAfter10sMb);
     if (f.recordedRows >= 0)
         std::printf("CSV rows recorded: %ld of %ld reports sent\n", f.recordedRows, f.sent);
+    static const char *const pageNames[] = {"page 趋势", "page 直方图", "page 噪声谱", "page 阿伦偏差",
+                                            "trend window closed"};
+    for (size_t p = 0; p < f.pages.size(); ++p)
+        std::printf("  %s (%.0f s, full history): CPU %.1f%% of one core, lag p99 %.1f ms, longest stall %.1f ms\n",
+                    pageNames[p], o.durationS / double(f.pages.size()), f.pages[p].cpuPercent, f.pages[p].lagP99Ms,
+                    f.pages[p].stallMs);
+    std::fflush(stdout);
+}
+
+double medianOf(std::vector<double> v)
+{
+    return percentile(std::move(v), 0.5);
+}
+
+// Each page's work over a full history, as the window does it: the copy of
+// the span on the GUI thread, the analysis on a worker.
+void timeAnalyses()
+{
+    using namespace orvale::analysis;
+    ReportHistory history;
+    fillToBound(history, 370000000u);
+    constexpr int rounds = 5;
+    std::vector<double> roomMs, copyMs, histogramMs, spectrumMs, allanMs;
+    double sink = 0;
+    const double rssBefore = residentMb();
+    double rssPeak = rssBefore;
+    for (int r = 0; r < rounds; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        // The window makes the room on a worker and copies into it on the
+        // GUI thread, so the copy touches no fresh pages.
+        SpanData span;
+        span.values.resize(size_t(history.size() + history.size() / 8 + 4096));
+        roomMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        timer.restart();
+        copySpan(history, history.firstIndex(), history.endIndex(), span);
+        copyMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        timer.restart();
+        sink += double(histogram(span).total);
+        histogramMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        timer.restart();
+        sink += noiseSpectrum(span).densityUvPerSqrtHz.value(1);
+        spectrumMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        rssPeak = std::max(rssPeak, residentMb());
+        timer.restart();
+        sink += allanDeviation(span).adevMicrovolts.value(0);
+        allanMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        rssPeak = std::max(rssPeak, residentMb());
+    }
+    std::printf("\n[each page's analysis over the full history: %lld reports, median of %d]\n",
+                static_cast<long long>(history.size()), rounds);
+    std::printf("room for the copy (worker) %.1f ms, copy of the span into it (GUI thread) %.1f ms\n",
+                medianOf(roomMs), medianOf(copyMs));
+    std::printf("histogram %.1f ms, noise spectrum %.1f ms, Allan deviation %.1f ms (worker thread; checksum %.0f)\n",
+                medianOf(histogramMs), medianOf(spectrumMs), medianOf(allanMs), sink > 0 ? 1.0 : 0.0);
+    std::printf("resident memory: %.1f MB before, %.1f MB at most during, %.1f MB after\n", rssBefore, rssPeak,
+                residentMb());
     std::fflush(stdout);
 }
 
@@ -323,7 +454,8 @@ int main(int argc, char **argv)
     std::printf("orvale-bench-receive: %.0f reports/s for %.0f s, %s, platform %s, %ld cores\n", o.rate,
                 o.durationS, o.randomCuts ? "frames cut at random points" : "whole frames per write",
                 qPrintable(QGuiApplication::platformName()), sysconf(_SC_NPROCESSORS_ONLN));
-    std::printf("trend window %s, recording %s\n", o.trend ? "shown" : "not shown",
+    std::printf("trend window %s, recording %s\n",
+                o.analysis ? "shown on a full history, each page in turn" : o.trend ? "shown" : "not shown",
                 o.recordPath.isEmpty() ? "off" : qPrintable(o.recordPath));
 
     RunFigures coalesced, reference;
@@ -341,5 +473,7 @@ int main(int argc, char **argv)
     // After the runs, so their memory figures do not carry the full history.
     if (o.trend)
         timeFullHistory();
+    if (o.analysis)
+        timeAnalyses();
     return 0;
 }

