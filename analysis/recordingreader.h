@@ -20,8 +20,8 @@ class ReportHistory;
 // quoted fields are taken. A line that does not parse is skipped and counted.
 // Values are parsed to the exact count of 10 nV and times to the millisecond
 // with integer arithmetic, so a recording's statistics equal the live ones.
-// The reader works on large blocks and allocates nothing per row: a recording
-// of millions of rows loads in well under a second.
+// The reader works on large blocks and allocates nothing per row, so a
+// recording of millions of rows loads in about a second (bench/).
 class RecordingReader
 {
 public:
