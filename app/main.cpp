@@ -2,12 +2,16 @@
 #include "commframe.h"
 #include "mainwindow.h"
 #include "paintfix.h"
+#include "summary.h"
 
 #include <QApplication>
 #include <QString>
 
 int main(int argc, char *argv[])
 {
+    // Before any QApplication: the figures of a recording need no display.
+    if (orvale::summaryRequested(argc, argv))
+        return orvale::runSummary(argc, argv);
     preparePainting(argv);
     orvale::registerFrameMetaType();
     QApplication app(argc, argv);

@@ -9,6 +9,8 @@
 #include "logwriter.h"
 #include "portlist.h"
 #include "trendwindow.h"
+#include "recordingreader.h"
+#include "recordingwindow.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -273,6 +275,11 @@ void MainWindow::setUpDataMenu()
     m_stopRecording->setObjectName(QStringLiteral("actionStopRecording"));
     connect(m_stopRecording, &QAction::triggered, this, &MainWindow::stopRecording);
 
+    QAction *open = menu->addAction(tr("打开记录…"));
+    open->setObjectName(QStringLiteral("actionOpenRecording"));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(open, &QAction::triggered, this, &MainWindow::askForRecordingToOpen);
+
     m_recorder = new CsvRecorder(this);
     connect(m_recorder, &CsvRecorder::flushed, this, &MainWindow::showRecordingState);
     connect(m_recorder, &CsvRecorder::failed, this, &MainWindow::onRecordingFailed);
@@ -286,6 +293,29 @@ void MainWindow::showTrendWindow()
     m_trend->show();
     m_trend->raise();
     m_trend->activateWindow();
+}
+
+void MainWindow::askForRecordingToOpen()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("打开记录"), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), tr("CSV 文件 (*.csv)"));
+    if (!path.isEmpty())
+        openRecording(path);
+}
+
+void MainWindow::openRecording(const QString &path)
+{
+    // The file's first line is looked at here, so a file that is no
+    // recording never opens a window; the rest is read on a worker thread.
+    QString reason;
+    if (!RecordingReader::looksLikeRecording(path, reason)) {
+        statusBar()->showMessage(tr("打开记录失败：") + reason);
+        return;
+    }
+    auto *window = new RecordingWindow(path, this);
+    connect(window, &RecordingWindow::failed, this,
+            [this](const QString &why) { statusBar()->showMessage(tr("打开记录失败：") + why); });
+    window->show();
 }
 
 void MainWindow::askForRecordingFile()

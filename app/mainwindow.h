@@ -34,6 +34,9 @@ public:
     // the operator has chosen a file; false (and said so) when it cannot.
     bool startRecording(const QString &path);
     void stopRecording();
+    // Opens a recording in a window of its own, as the menu does once the
+    // operator has chosen it; errors end in the status bar, not a window.
+    void openRecording(const QString &path);
 
     // Every valid report received; the receive benchmark fills it to its
     // bound before a run, as an hour of reports would.
@@ -62,6 +65,7 @@ private:
     void onRecordingFailed(const QString &reason);
     void showRecordingState();
     void showTrendWindow();
+    void askForRecordingToOpen();
 
     Ui_MainWindow *ui = nullptr;
     QSerialPort *serial = nullptr;

@@ -227,6 +227,16 @@ void TrendWindow::setLive(bool live)
     }
 }
 
+void TrendWindow::setHistory(const ReportHistory *history)
+{
+    m_history = history;
+    ui->trendPause->setChecked(false);
+    m_frozenEnd = -1;
+    clearCursors();
+    m_drawnEnd = -1;
+    selectionChanged();
+}
+
 void TrendWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);

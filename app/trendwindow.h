@@ -48,6 +48,10 @@ public:
     void setLive(bool live);
     bool isLive() const { return m_live; }
 
+    // Shows another history from now on (a recording once it has been read);
+    // cursors and a pause, which stood for reports of the old one, go.
+    void setHistory(const ReportHistory *history);
+
     // Draws the plot, the statistics and the page shown from the history now
     // (each only if what it covers has changed).
     void refresh();

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "trendwindow.h"
+
+#include <QFutureWatcher>
+#include <QTimer>
+
+#include <memory>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// A recording read back, in a trend window of its own: every figure, page,
+// export and cursor of the trend window over the file's reports, no live
+// data. The file is read on a worker thread, so the main window goes on
+// receiving meanwhile; the window shows the progress and can cancel it.
+// It owns its history, which goes when the window is closed.
+class RecordingWindow : public TrendWindow
+{
+    Q_OBJECT
+
+public:
+    // Starts reading `path` at once.
+    explicit RecordingWindow(const QString &path, QWidget *parent = nullptr);
+    ~RecordingWindow() override;
+
+    bool isLoading() const;
+
+signals:
+    // The file's reports are shown.
+    void loaded();
+    // The file could not be read (not for a cancel); the window closes.
+    void failed(const QString &reason);
+
+private:
+    struct Load;
+
+    void showProgress();
+    void loadFinished();
+
+    // Shared with the worker, which may outlive a window closed while it reads.
+    std::shared_ptr<Load> m_load;
+    std::unique_ptr<ReportHistory> m_history;
+    QFutureWatcher<void> m_watcher;
+    QTimer m_progressTimer;
+    QProgressBar *m_progress = nullptr;
+    QPushButton *m_cancel = nullptr;
+    QLabel *m_skipped = nullptr;
+};

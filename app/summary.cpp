@@ -1,0 +1,172 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "summary.h"
+
+#include "recordingreader.h"
+#include "reporthistory.h"
+#include "spananalysis.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace orvale {
+
+namespace {
+
+constexpr double DefaultFullScaleVolts = 5.0;
+
+// Shortest text that reads back as the same double: full precision without
+// the noise digits of a fixed 17; null for what JSON cannot hold.
+QByteArray number(double x)
+{
+    if (!std::isfinite(x))
+        return QByteArrayLiteral("null");
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, x);
+    return QByteArray(text, int(result.ptr - text));
+}
+
+QByteArray jsonString(const QString &s)
+{
+    QByteArray out = "\"";
+    for (const char c : s.toUtf8()) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+QByteArray utcText(qint64 ms)
+{
+    return '"' + QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz'Z'")).toLatin1() + '"';
+}
+
+int usageError(const QString &message)
+{
+    std::fprintf(stderr, "orvale-qv: %s\n(orvale-qv --help lists the options)\n", qUtf8Printable(message));
+    return 2;
+}
+
+// A positive, finite number given to an option, or NaN.
+double positiveValue(const QString &text)
+{
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    return ok && std::isfinite(v) && v > 0 ? v : std::nan("");
+}
+
+} // namespace
+
+bool summaryRequested(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--summary" || arg.startsWith("--summary=") || arg == "--help" || arg == "-h")
+            return true;
+    }
+    return false;
+}
+
+QList<QCommandLineOption> summaryOptions()
+{
+    return {
+        QCommandLineOption(QStringLiteral("summary"),
+                           QStringLiteral("Prints the figures of the recording <file> (CSV) as JSON and exits."),
+                           QStringLiteral("file")),
+        QCommandLineOption(QStringLiteral("full-scale"),
+                           QStringLiteral("With --summary: full scale for the resolution in bits, volts (default 5)."),
+                           QStringLiteral("volts")),
+        QCommandLineOption(QStringLiteral("span"),
+                           QStringLiteral("With --summary: only the last <seconds> of the recording (default: all)."),
+                           QStringLiteral("seconds")),
+    };
+}
+
+int runSummary(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Without options: the window for a 24-bit ADC board on a serial line.\n"
+        "With --summary: the figures of a recording as one JSON object on standard output."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+    const QList<QCommandLineOption> options = summaryOptions();
+    const QCommandLineOption &summary = options.at(0), &fullScale = options.at(1), &span = options.at(2);
+    parser.addOption(help);
+    parser.addOptions(options);
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (!parser.isSet(summary))
+        return usageError(QStringLiteral("--full-scale and --span go with --summary"));
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument: ") + parser.positionalArguments().constFirst());
+    const double fullScaleVolts = parser.isSet(fullScale) ? positiveValue(parser.value(fullScale)) : DefaultFullScaleVolts;
+    if (std::isnan(fullScaleVolts))
+        return usageError(QStringLiteral("--full-scale needs a positive number of volts, not '%1'").arg(parser.value(fullScale)));
+    const double spanSeconds = parser.isSet(span) ? positiveValue(parser.value(span)) : 0;
+    if (std::isnan(spanSeconds) || spanSeconds > 1e12)
+        return usageError(QStringLiteral("--span needs a positive number of seconds, not '%1'").arg(parser.value(span)));
+
+    const QString path = parser.value(summary);
+    RecordingReader reader;
+    if (!reader.readFile(path)) {
+        std::fprintf(stderr, "orvale-qv: %s: %s\n", qUtf8Printable(path), qUtf8Printable(reader.errorString()));
+        return 1;
+    }
+    const std::unique_ptr<ReportHistory> history = reader.takeHistory();
+
+    // The span as the trend window takes it: counted back from the newest report.
+    qint64 begin = history->firstIndex();
+    const qint64 end = history->endIndex();
+    if (spanSeconds > 0 && end > begin)
+        begin = history->lowerBound(history->timeAt(end - 1) - qint64(std::llround(spanSeconds * 1000)));
+    const SpanStatistics s = history->statistics(begin, end);
+    const bool any = s.count > 0;
+    const double nan = std::nan("");
+
+    QByteArray json = "{\"file\": " + jsonString(QFileInfo(path).fileName());
+    const auto add = [&json](const char *key, const QByteArray &value) {
+        json += ", \"";
+        json += key;
+        json += "\": ";
+        json += value;
+    };
+    add("reports", QByteArray::number(s.count));
+    add("skipped", QByteArray::number(reader.skippedLines()));
+    add("first_utc", any ? utcText(history->timeAt(begin)) : QByteArrayLiteral("null"));
+    add("last_utc", any ? utcText(history->timeAt(end - 1)) : QByteArrayLiteral("null"));
+    add("rate_per_s", number(s.count > 1 && s.ratePerSecond > 0 ? s.ratePerSecond : nan));
+    add("mean_v", number(any ? s.mean : nan));
+    // Counts divided by an exact 1e8: the shortest text is the recorded one.
+    add("min_v", number(any ? double(s.minCounts) / 1e8 : nan));
+    add("max_v", number(any ? double(s.maxCounts) / 1e8 : nan));
+    add("rms_uv", number(any ? s.rmsMicrovolts : nan));
+    add("peak_to_peak_uv", number(any ? s.peakToPeakMicrovolts : nan));
+    add("effective_bits", number(any ? analysis::resolutionBits(fullScaleVolts, s.rmsMicrovolts) : nan));
+    add("noise_free_bits", number(any ? analysis::resolutionBits(fullScaleVolts, s.peakToPeakMicrovolts) : nan));
+    add("drift_uv_per_min", number(s.driftMicrovoltsPerMinute));
+    add("full_scale_v", number(fullScaleVolts));
+    add("span_s", spanSeconds > 0 ? number(spanSeconds) : QByteArrayLiteral("null"));
+    json += "}\n";
+    std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+} // namespace orvale
