@@ -90,19 +90,36 @@ bool CsvRecorder::flush()
         return false;
     if (m_pending.isEmpty())
         return true;
-    const qint64 written = m_file.write(m_pending);
-    if (written != m_pending.size()) {
+    const qint64 size = m_pending.size();
+    qint64 reached = std::max<qint64>(0, m_file.write(m_pending));
+    // A write the disk cut short comes back as a short count without an
+    // error: the rest is written once more, which either goes in after all
+    // or meets the system's reason (a full disk, a size limit) at its first
+    // byte, where it is reported.
+    while (reached < size) {
+        const qint64 more = m_file.write(m_pending.constData() + reached, size - reached);
+        if (more <= 0)
+            break;
+        reached += more;
+    }
+    if (reached != size) {
         m_error = m_file.errorString();
-        // A disk that fills part way through leaves a cut row; the file is
-        // taken back to the last whole one, which also frees the space.
-        m_file.resize(m_written);
+        if (m_file.error() == QFileDevice::NoError)
+            m_error = tr("the file took only %1 of %2 bytes").arg(reached).arg(size);
+        // Every whole row that reached the file stays; the cut one goes,
+        // which also frees its space.
+        // (lastIndexOf from -1 would search the whole of it.)
+        const qint64 whole = reached > 0 ? m_pending.lastIndexOf('\n', int(reached) - 1) + 1 : 0;
+        m_file.resize(m_written + whole);
+        m_written += whole;
+        m_rows -= m_pending.mid(int(whole)).count('\n');
         m_pending.clear();
         m_flushTimer.stop();
         m_file.close();
         emit failed(m_error);
         return false;
     }
-    m_written += written;
+    m_written += size;
     m_pending.clear();
     return true;
 }

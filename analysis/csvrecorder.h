@@ -21,7 +21,8 @@ struct Arrival
 // Writes every report it is given as one CSV row, in the texts the window
 // shows. Rows are collected and written at least once a second, each write
 // whole rows only, so a crash loses at most the last second and leaves no
-// cut row. A write that fails ends the recording; what was written stays.
+// cut row. A write that fails ends the recording; every whole row that
+// reached the file stays, only a row the disk cut goes.
 class CsvRecorder : public QObject
 {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "checksum.h"
+#include "commandline.h"
 #include "commframe.h"
 #include "lcdpaintcache.h"
 #include "csvrecorder.h"
@@ -12,15 +13,18 @@
 #include "recordingreader.h"
 #include "recordingwindow.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageLogger>
+#include <QSettings>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -41,6 +45,7 @@ MainWindow::MainWindow(QWidget *parent)
     initResources();
     setWindowIcon(QIcon(QStringLiteral(":/icons/orvale-qv.png")));
     setUpDataMenu();
+    setUpPortMenu();
 
     // Offer every port that can actually be opened, after the fixed entries,
     // and keep that part of the list current each time it is opened.
@@ -89,13 +94,15 @@ void MainWindow::on_clearButton_clicked()
 
 void MainWindow::on_openButton_clicked()
 {
+    // The operator's press decides, whatever a wait would have done.
+    stopWaiting();
     if (ui->openButton->text() == tr("打开串口"))
         openPort();
     else
         closePort();
 }
 
-void MainWindow::openPort()
+bool MainWindow::openPort()
 {
     serial = new QSerialPort;
     serial->setPortName(ui->PortBox->currentText());
@@ -105,8 +112,9 @@ void MainWindow::openPort()
         const QString reason = serial->errorString();
         releasePort(false);
         ui->statusBar->showMessage(tr("串口打开失败：") + reason);
-        return;
+        return false;
     }
+    m_openedPort = ui->PortBox->currentText();
     ui->statusBar->clearMessage();
 
     // A new connection: nothing kept from the last one can complete a frame.
@@ -116,6 +124,7 @@ void MainWindow::openPort()
     ui->sendButton->setEnabled(true);
     connect(serial, &QSerialPort::readyRead, this, &MainWindow::Read_Data);
     connect(serial, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
+    return true;
 }
 
 bool MainWindow::applyLineSettings()
@@ -183,6 +192,8 @@ void MainWindow::onPortError(QSerialPort::SerialPortError error)
     const QString reason = serial->errorString();
     closePort();
     ui->statusBar->showMessage(tr("串口连接已断开：") + reason);
+    if (m_autoReconnect->isChecked())
+        waitForPort(m_openedPort);
 }
 
 void MainWindow::on_sendButton_clicked()
@@ -368,4 +379,148 @@ void MainWindow::showRecordingState()
     }
     m_recordingLabel->setText(tr("记录中：") + QFileInfo(m_recorder->fileName()).fileName() + tr("，")
                               + QString::number(m_recorder->rowCount()) + tr(" 条"));
+}
+
+void MainWindow::setUpPortMenu()
+{
+    QMenu *menu = ui->menuBar->addMenu(tr("串口(&S)"));
+    menu->setObjectName(QStringLiteral("menuPort"));
+    m_autoReconnect = menu->addAction(tr("断线后自动重连"));
+    m_autoReconnect->setObjectName(QStringLiteral("actionAutoReconnect"));
+    m_autoReconnect->setCheckable(true);
+    m_autoReconnect->setChecked(QSettings().value(QStringLiteral("port/autoReconnect"), true).toBool());
+    connect(m_autoReconnect, &QAction::toggled, this, [this](bool on) {
+        QSettings().setValue(QStringLiteral("port/autoReconnect"), on);
+        if (!on)
+            stopWaiting();
+    });
+
+    // Only the operator's own choice ends a wait: the port list also changes
+    // when it is brought up to date, and the waited-for port may drop out of
+    // it while it is unplugged.
+    connect(ui->PortBox, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::onPortChosen);
+
+    // A look once a second bounds the wait; the watcher on the node's folder
+    // makes it sooner. Neither opens anything.
+    m_portCheck.setInterval(1000);
+    connect(&m_portCheck, &QTimer::timeout, this, &MainWindow::checkWaitedPort);
+}
+
+// The node a port name stands for: a plain name lives in /dev.
+static QString portPath(const QString &name)
+{
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
+void MainWindow::waitForPort(const QString &name)
+{
+    if (name.isEmpty())
+        return;
+    stopWaiting();
+    m_waitedPort = name;
+    m_mayReopen = true;
+    if (!m_portWatcher) {
+        m_portWatcher = new QFileSystemWatcher(this);
+        connect(m_portWatcher, &QFileSystemWatcher::directoryChanged, this, &MainWindow::checkWaitedPort);
+    }
+    m_portWatcher->addPath(QFileInfo(portPath(name)).absolutePath());
+    m_portCheck.start();
+    if (!m_reconnectLabel) {
+        m_reconnectLabel = new QLabel(ui->statusBar);
+        m_reconnectLabel->setObjectName(QStringLiteral("reconnectLabel"));
+        ui->statusBar->addPermanentWidget(m_reconnectLabel);
+    }
+    m_reconnectLabel->setText(tr("等待 ") + name + tr(" 重新连接…"));
+    m_reconnectLabel->show();
+}
+
+void MainWindow::stopWaiting()
+{
+    m_waitedPort.clear();
+    m_portCheck.stop();
+    if (m_portWatcher && !m_portWatcher->directories().isEmpty())
+        m_portWatcher->removePaths(m_portWatcher->directories());
+    if (m_reconnectLabel)
+        m_reconnectLabel->hide();
+}
+
+void MainWindow::checkWaitedPort()
+{
+    if (m_waitedPort.isEmpty() || serial)
+        return;
+    // exists() follows a symbolic link: a link left pointing at a vanished
+    // node counts as absent.
+    if (!QFileInfo::exists(portPath(m_waitedPort))) {
+        m_mayReopen = true;
+        return;
+    }
+    if (!m_mayReopen)
+        return;
+    m_mayReopen = false;
+    // The port list may have dropped the entry while the node was gone.
+    if (ui->PortBox->findText(m_waitedPort) < 0)
+        ui->PortBox->addItem(m_waitedPort);
+    ui->PortBox->setCurrentText(m_waitedPort);
+    if (openPort())
+        stopWaiting();
+}
+
+void MainWindow::onPortChosen(int index)
+{
+    if (!m_waitedPort.isEmpty() && ui->PortBox->itemText(index) != m_waitedPort)
+        stopWaiting();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    stopWaiting();
+    QMainWindow::closeEvent(event);
+}
+
+QString MainWindow::prepareStart(const StartOptions &options)
+{
+    struct Choice
+    {
+        const char *option;
+        QComboBox *box;
+        QString value;
+    };
+    QString port = options.port;
+    // A path into /dev that the list holds by its plain name is that entry.
+    if (port.startsWith(QLatin1String("/dev/")) && ui->PortBox->findText(port.mid(5)) >= 0)
+        port = port.mid(5);
+    if (!port.isEmpty() && ui->PortBox->findText(port) < 0)
+        ui->PortBox->addItem(port);
+    const Choice choices[] = {{"port", ui->PortBox, port},
+                              {"baud", ui->BaudBox, options.baud},
+                              {"data-bits", ui->BitNumBox, options.dataBits},
+                              {"parity", ui->ParityBox, options.parity},
+                              {"stop-bits", ui->StopBox, options.stopBits}};
+    for (const Choice &choice : choices) {
+        if (choice.value.isEmpty())
+            continue;
+        const int index = choice.box->findText(choice.value);
+        if (index < 0) {
+            QStringList offered;
+            for (int i = 0; i < choice.box->count(); ++i)
+                offered << choice.box->itemText(i);
+            return QStringLiteral("--%1 %2: not one of %3")
+                .arg(QLatin1String(choice.option), choice.value, offered.join(QLatin1String(", ")));
+        }
+        choice.box->setCurrentIndex(index);
+    }
+    if (!options.recordFile.isEmpty() && !startRecording(options.recordFile))
+        return QStringLiteral("--record %1: %2").arg(options.recordFile, m_recorder->errorString());
+    if (options.trend)
+        QTimer::singleShot(0, this, &MainWindow::showTrendWindow);
+    if (options.open) {
+        QTimer::singleShot(0, this, [this] {
+            const QString name = ui->PortBox->currentText();
+            if (!openPort() && m_autoReconnect->isChecked()) {
+                waitForPort(name);
+                m_mayReopen = false;  // tried just now: next when the node comes (back)
+            }
+        });
+    }
+    return QString();
 }

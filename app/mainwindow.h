@@ -11,12 +11,14 @@
 
 #include <cstdint>
 
+struct StartOptions;
 class Ui_MainWindow;
 class LogWriter;
 class LcdPaintCache;
 class CsvRecorder;
 class TrendWindow;
 class QAction;
+class QFileSystemWatcher;
 class QLabel;
 
 // The one window of the program and the controller behind it: opens and
@@ -42,6 +44,15 @@ public:
     // bound before a run, as an hour of reports would.
     ReportHistory &history() { return m_history; }
 
+    // Takes the command line's choices before the window is shown: the line
+    // settings, and the recording, which starts at once. Opening the port
+    // and showing the trend window wait for the event loop, so they happen
+    // once the window is up. An empty text when all was taken, else why not.
+    QString prepareStart(const StartOptions &options);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void on_clearButton_clicked();
     void on_openButton_clicked();
@@ -53,7 +64,7 @@ private slots:
     void onTimeout();
 
 private:
-    void openPort();
+    bool openPort();
     void closePort();
     void releasePort(bool discardBuffered);
     void setSettingsEnabled(bool enabled);
@@ -66,6 +77,11 @@ private:
     void showRecordingState();
     void showTrendWindow();
     void askForRecordingToOpen();
+    void setUpPortMenu();
+    void waitForPort(const QString &name);
+    void stopWaiting();
+    void checkWaitedPort();
+    void onPortChosen(int index);
 
     Ui_MainWindow *ui = nullptr;
     QSerialPort *serial = nullptr;
@@ -88,4 +104,17 @@ private:
     QAction *m_startRecording = nullptr;
     QAction *m_stopRecording = nullptr;
     QLabel *m_recordingLabel = nullptr;
+
+    // After a device vanished: the port name waited for (empty when not
+    // waiting), and whether the node may be opened once it is seen. An open
+    // that failed is not tried again until the node has gone and come
+    // back: opening a port can reset a board, and a node that exists but
+    // cannot be opened must not be hammered.
+    QString m_openedPort;
+    QString m_waitedPort;
+    bool m_mayReopen = false;
+    QAction *m_autoReconnect = nullptr;
+    QLabel *m_reconnectLabel = nullptr;
+    QFileSystemWatcher *m_portWatcher = nullptr;
+    QTimer m_portCheck;
 };

@@ -74,7 +74,7 @@ bool summaryRequested(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
-        if (arg == "--summary" || arg.startsWith("--summary=") || arg == "--help" || arg == "-h")
+        if (arg == "--summary" || arg.startsWith("--summary="))
             return true;
     }
     return false;

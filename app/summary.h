@@ -11,8 +11,7 @@
 // could exist, so it works over ssh and in CI with no display at all.
 namespace orvale {
 
-// True when the command line asks for the figures rather than the window
-// (or for --help, which lists both).
+// True when the command line asks for the figures rather than the window.
 [[nodiscard]] bool summaryRequested(int argc, char *argv[]);
 // --summary, --full-scale and --span, for any parser whose --help should
 // list them.

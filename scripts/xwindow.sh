@@ -2,14 +2,12 @@
 # Sourced by the scripts that drive the real window on a private Xvfb display
 # against the simulated board.
 
-# The 830x446 window (the form plus the menu bar with its data menu and the
+# The 830x446 window (the form plus the menu bar with its menus and the
 # status bar), measured on a screenshot; the form's grid layout is fixed, so
-# these hold at this size.
+# these regions, which are looked at and never clicked, hold at this size.
+# The port is chosen and opened by the window's options (--port NAME --open).
 ORVALE_WINDOW_SIZE=830x446
-ORVALE_PORT_BOX=(780 78)
-ORVALE_OPEN_BUTTON=(749 235)
 ORVALE_LCD_REGION=(20 74 640 130)     # x y width height
-ORVALE_LABEL_REGION=(100 257 85 150)  # the five device information values
 
 # Stops process $1: SIGTERM, and SIGKILL if it is still there after 5 s.
 orvale_stop() {
@@ -36,27 +34,42 @@ orvale_start_xvfb() {
     export DISPLAY=":$number"
 }
 
-# Starts the window program $1 on the display (never offscreen, whatever the
-# environment says), its output in $2, and waits up to 30 s for its window.
-# Sets orvale_qv_pid and orvale_wid.
+# The start-up routine's title, whole.
+ORVALE_WINDOW_TITLE=' Orvale QV1.0  '
+
+# Starts the window program $1 with the arguments after $2 on the display
+# (never offscreen, whatever the environment says), its output in $2, and
+# waits up to 30 s for its window: the visible window of that very process
+# under the full title (a search by title alone can find a window before it
+# is known to be ours). Sets orvale_qv_pid and orvale_wid.
 orvale_start_window() {
-    QT_QPA_PLATFORM=xcb "$1" >"$2" 2>&1 &
+    local program=$1 output=$2 until=$((SECONDS + 30)) id
+    shift 2
+    QT_QPA_PLATFORM=xcb "$program" "$@" >"$output" 2>&1 &
     orvale_qv_pid=$!
-    orvale_wid=$(timeout 30 xdotool search --sync --onlyvisible --name 'Orvale QV' | head -n 1) || true
-    [ -n "$orvale_wid" ]
+    orvale_wid=''
+    while [ "$SECONDS" -lt "$until" ] && kill -0 "$orvale_qv_pid" 2>/dev/null; do
+        for id in $(xdotool search --onlyvisible --pid "$orvale_qv_pid" 2>/dev/null); do
+            [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$ORVALE_WINDOW_TITLE" ] || continue
+            orvale_wid=$id
+            return 0
+        done
+        sleep 0.1
+    done
+    return 1
+}
+
+# True once window $1 carries property $2 with a value, within $3 seconds:
+# a window manager or a script may look before the program has set it.
+orvale_wait_property() {
+    local until=$((SECONDS + $3))
+    until xprop -id "$1" "$2" 2>/dev/null | grep -q '='; do
+        [ "$SECONDS" -lt "$until" ] || return 1
+        sleep 0.1
+    done
 }
 
 # A hash of the pixels of the window in region x y width height.
 orvale_region() {
     import -window "$orvale_wid" -crop "${3}x${4}+${1}+${2}" +repage rgb:- 2>/dev/null | md5sum | cut -d' ' -f1
-}
-
-# Clicks at x y inside the window.
-orvale_click() {
-    timeout 10 xdotool mousemove --window "$orvale_wid" "$1" "$2" click 1
-}
-
-# True while a list (a combo box's popup) of the window shows beside it.
-orvale_popup_shown() {
-    [ "$(xdotool search --onlyvisible --pid "$orvale_qv_pid" 2>/dev/null | wc -l)" -ge 2 ]
 }

@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "terminationsignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const int Handled[] = {SIGTERM, SIGINT, SIGHUP};
+volatile sig_atomic_t writeEnd = -1;
+
+extern "C" void onTerminationSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char number = static_cast<unsigned char>(signalNumber);
+    // A full pipe already holds a request to end; nothing is lost.
+    [[maybe_unused]] const ssize_t written = ::write(writeEnd, &number, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
+{
+    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    writeEnd = m_pipe[1];
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    // Interrupted system calls go on: the event loop sees the pipe at its next turn.
+    action.sa_flags = SA_RESTART;
+    for (int number : Handled) {
+        if (::sigaction(number, &action, nullptr) != 0)
+            return;
+    }
+    m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
+}
+
+TerminationSignals::~TerminationSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int number : Handled)
+        ::sigaction(number, &action, nullptr);
+    writeEnd = -1;
+    for (int fd : m_pipe) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+void TerminationSignals::readPipe()
+{
+    unsigned char number = 0;
+    while (::read(m_pipe[0], &number, 1) == 1)
+        emit received(number);
+}

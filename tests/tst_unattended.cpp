@@ -1,0 +1,291 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Runs nobody watches: the window waiting for a vanished port, the command
+// line, an orderly end on SIGTERM, and a recording meeting a full disk.
+
+#include "commandline.h"
+#include "commframe.h"
+#include "csvrecorder.h"
+#include "mainwindow.h"
+#include "ptyboard.h"
+
+#include <QtWidgets>
+
+#include <csignal>
+#include <cstdarg>
+#include <dlfcn.h>
+#include <memory>
+#include <sys/resource.h>
+
+namespace {
+
+// Every open of the waited-for path, on its way to the C library: an open
+// of a missing node fails without a trace anywhere else.
+QByteArray watchedPath;
+int opensOfWatched = 0;
+
+int countedOpen(const char *symbol, const char *path, int flags, va_list args)
+{
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(args, int)) : 0;
+    if (!watchedPath.isEmpty() && watchedPath == path)
+        ++opensOfWatched;
+    static const auto real = reinterpret_cast<int (*)(const char *, int, ...)>(dlsym(RTLD_NEXT, symbol));
+    return real(path, flags, mode);
+}
+
+QByteArray report(uint32_t value)
+{
+    COMM_UART_OBJ frame = {};
+    frame.value = value;
+    orvale::sealFrame(frame);
+    return orvale::frameBytes(frame);
+}
+
+QStringList lines(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')) : QStringList();
+}
+
+} // namespace
+
+extern "C" int open(const char *path, int flags, ...)
+{
+    va_list args;
+    va_start(args, flags);
+    const int fd = countedOpen("open", path, flags, args);
+    va_end(args);
+    return fd;
+}
+
+extern "C" int open64(const char *path, int flags, ...)
+{
+    va_list args;
+    va_start(args, flags);
+    const int fd = countedOpen("open64", path, flags, args);
+    va_end(args);
+    return fd;
+}
+
+class TestUnattended : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MainWindow> m_window;
+    template<typename T> T *child(const char *name) { return m_window->findChild<T *>(QLatin1String(name)); }
+    bool isOpen() { return child<QPushButton>("openButton")->text() == QStringLiteral("关闭串口"); }
+    QLabel *waitLabel() { return child<QLabel>("reconnectLabel"); }
+    bool waiting() { return waitLabel() && waitLabel()->isVisible(); }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void reconnect()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("ttyADC"));
+        watchedPath = QFile::encodeName(link);
+        auto board = std::make_unique<PtyBoard>();
+        QVERIFY(QFile::link(board->path, link));
+        m_window = std::make_unique<MainWindow>();
+        QVERIFY(child<QAction>("actionAutoReconnect")->isChecked());  // on by default
+        StartOptions options;
+        options.port = link;
+        options.open = true;
+        QCOMPARE(m_window->prepareStart(options), QString());
+        m_window->show();
+        QTRY_VERIFY(isOpen());
+
+        auto unplug = [&] {
+            board.reset();
+            // Left pointing at nothing: the system hands the freed pseudo-terminal's
+            // number to the next one made, which may be another program's.
+            QFile::remove(link);
+            QVERIFY(QFile::link(dir.filePath(QStringLiteral("unplugged")), link));
+            QTRY_VERIFY(!isOpen());
+            QVERIFY(m_window->statusBar()->currentMessage().startsWith(QStringLiteral("串口连接已断开：")));
+            QVERIFY(waiting());
+            QCOMPARE(waitLabel()->text(), QStringLiteral("等待 ") + link + QStringLiteral(" 重新连接…"));
+        };
+        auto plugIn = [&] {
+            board = std::make_unique<PtyBoard>();
+            QFile::remove(link);
+            QVERIFY(QFile::link(board->path, link));
+        };
+
+        // Comes back: reopened within a second, never opened while absent.
+        unplug();
+        opensOfWatched = 0;
+        QTest::qWait(2500);
+        QCOMPARE(opensOfWatched, 0);
+        plugIn();
+        QTRY_VERIFY_WITH_TIMEOUT(isOpen(), 1500);
+        QCOMPARE(opensOfWatched, 1);
+        QVERIFY(!waiting());
+        QVERIFY(board->write(report(271828182)));
+        QTRY_COMPARE(orvale::recv_obj.value, 271828182u);
+
+        // The operator's choice ends the wait: another port, or 打开串口.
+        unplug();
+        QTest::qWait(1200);
+        child<QComboBox>("PortBox")->activated(0);
+        QVERIFY(!waiting());
+        plugIn();
+        QTest::qWait(2500);
+        QVERIFY(!isOpen());
+
+        child<QComboBox>("PortBox")->setCurrentText(link);
+        QTest::mouseClick(child<QPushButton>("openButton"), Qt::LeftButton);
+        unplug();
+        QTest::mouseClick(child<QPushButton>("openButton"), Qt::LeftButton);  // fails: nothing there
+        QVERIFY(!waiting());
+        plugIn();
+        QTest::qWait(2500);
+        QVERIFY(!isOpen());
+
+        // Remembered across runs.
+        child<QAction>("actionAutoReconnect")->setChecked(false);
+        m_window = std::make_unique<MainWindow>();
+        QVERIFY(!child<QAction>("actionAutoReconnect")->isChecked());
+        child<QAction>("actionAutoReconnect")->setChecked(true);
+        m_window.reset();
+        watchedPath.clear();
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error");  // part of the message; empty: accepted
+        QTest::newRow("all") << QStringList{"--port", "COM3", "--baud", "9600", "--data-bits", "7", "--parity", "1",
+                                            "--stop-bits", "0", "--open", "--record", "a.csv", "--trend"} << "";
+        QTest::newRow("Qt's own") << QStringList{"-platform", "offscreen", "-style", "fusion"} << "";
+        QTest::newRow("unknown") << QStringList{"--bogus"} << "bogus";
+        QTest::newRow("no value") << QStringList{"--port"} << "port";
+        QTest::newRow("baud word") << QStringList{"--baud", "fast"} << "--baud";
+        QTest::newRow("data bits 9") << QStringList{"--data-bits", "9"} << "--data-bits";
+        QTest::newRow("parity 2") << QStringList{"--parity", "2"} << "--parity";
+        QTest::newRow("stop bits 2") << QStringList{"--stop-bits", "2"} << "--stop-bits";
+        QTest::newRow("twice") << QStringList{"--port", "COM1", "--port", "COM2"} << "more than once";
+        QTest::newRow("stray") << QStringList{"COM1"} << "COM1";
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        const CommandLine parsed = parseCommandLine(QStringList{"orvale-qv"} + arguments);
+        QCOMPARE(parsed.action, error.isEmpty() ? CommandLine::Run : CommandLine::Fail);
+        QVERIFY2(parsed.text.contains(error), qPrintable(parsed.text));
+        if (arguments.size() > 4) {
+            const StartOptions &o = parsed.options;
+            QCOMPARE(QStringList({o.port, o.baud, o.dataBits, o.parity, o.stopBits, o.recordFile}),
+                     QStringList({"COM3", "9600", "7", "1", "0", "a.csv"}));
+            QVERIFY(o.open && o.trend);
+        }
+    }
+
+    // The program itself: what only the window can judge, and the exit status.
+    void badStartExitsTwo_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("option") << QStringList{"--parity", "2"} << "orvale-qv: --parity wants 0 or 1, not \"2\"\n";
+        QTest::newRow("baud not offered") << QStringList{"--baud", "12345"}
+                                          << "orvale-qv: --baud 12345: not one of 4800, 9600, 115200\n";
+        QTest::newRow("record") << QStringList{"--record", "/nonexistent/x.csv"}
+                                << "orvale-qv: --record /nonexistent/x.csv: No such file or directory\n";
+    }
+
+    void badStartExitsTwo()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QProcess qv;
+        qv.start(ORVALE_QV, arguments);
+        QVERIFY(qv.waitForFinished(20000));
+        QCOMPARE(qv.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(qv.exitCode(), 2);
+        // Qt's own start-up lines may come first; ours is the last.
+        const QStringList err = QString::fromLocal8Bit(qv.readAllStandardError()).split('\n');
+        QCOMPARE(err.value(err.size() - 2) + '\n', message);
+    }
+
+    void sigtermKeepsRows()
+    {
+        QTemporaryDir dir;
+        PtyBoard board;
+        const QString csv = dir.filePath(QStringLiteral("run.csv"));
+        QProcess qv;
+        qv.start(ORVALE_QV, {"--port", board.path, "--open", "--record", csv});
+        QTRY_VERIFY_WITH_TIMEOUT(!board.peerClosed() && lines(csv).size() == 2, 10000);  // open, header written
+        QVERIFY(board.write(report(1)));
+        QTRY_COMPARE(lines(csv).size(), 3);
+        // Right after a flush, so the next rows wait for the one a second later.
+        for (uint32_t i = 2; i <= 6; ++i)
+            QVERIFY(board.write(report(i)));
+        QTest::qWait(200);  // read by the window, not yet written
+        qv.terminate();
+        QVERIFY(qv.waitForFinished(10000));
+        QCOMPARE(qv.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(qv.exitCode(), 0);
+        QCOMPARE(lines(csv).size(), 8);  // header, six rows, and the end of the last
+        QVERIFY(board.peerClosed());     // the port was closed too
+    }
+
+    void fullDisk()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("full.csv"));
+        CsvRecorder recorder;
+        QSignalSpy failed(&recorder, &CsvRecorder::failed);
+        QVERIFY(recorder.start(path));
+        COMM_UART_OBJ frame = {};
+        const Arrival at = Arrival::now();
+        recorder.append(at, frame);
+        QVERIFY(recorder.flush());
+        const qint64 row = QFileInfo(path).size() - qint64(qstrlen(CsvRecorder::Header));
+        for (int i = 0; i < 10; ++i)
+            recorder.append(at, frame);
+        // Room for three and a half of the ten rows: three stay, the half goes.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old = {};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit limit = {rlim_t(QFileInfo(path).size() + 3 * row + row / 2), old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const bool flushed = recorder.flush();
+        setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!flushed);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QString::fromLocal8Bit(strerror(EFBIG)));
+        QCOMPARE(QFileInfo(path).size(), qint64(qstrlen(CsvRecorder::Header)) + 4 * row);
+        QCOMPARE(recorder.rowCount(), 4);
+    }
+
+    // A disk that really fills: the reason is the system's, the file ends on a whole row.
+    void fullTmpfs()
+    {
+        if (geteuid() != 0)
+            QSKIP("mounting a small tmpfs needs root");
+        QTemporaryDir dir;
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=32k", "tmpfs", dir.path()}) != 0)
+            QSKIP("no tmpfs could be mounted");
+        CsvRecorder recorder;
+        QVERIFY(recorder.start(dir.filePath(QStringLiteral("full.csv"))));
+        bool flushed = true;
+        for (int i = 0; i < 1000 && flushed; ++i) {
+            for (int row = 0; row < 37; ++row)  // not a divisor of a page in rows
+                recorder.append(Arrival::now(), COMM_UART_OBJ{});
+            flushed = recorder.flush();
+        }
+        const QStringList kept = lines(dir.filePath(QStringLiteral("full.csv")));
+        const qint64 size = QFileInfo(dir.filePath(QStringLiteral("full.csv"))).size();
+        QProcess::execute("umount", {dir.path()});
+        QVERIFY(!flushed);
+        QCOMPARE(recorder.errorString(), QString::fromLocal8Bit(strerror(ENOSPC)));
+        QCOMPARE(kept.last(), QString());  // ends on a whole row
+        QCOMPARE(kept.size() - 2, int(recorder.rowCount()));
+        QVERIFY2(32768 - size < kept.at(1).size() + 1, qPrintable(QString::number(size)));  // all but a row's room used
+    }
+};
+
+QTEST_MAIN(TestUnattended)
+#include "tst_unattended.moc"
