@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QPalette>
 #include <QPointer>
 #include <QRegion>
 #include <QVector>
+
+#include <unordered_map>
 
 class QLCDNumber;
 class QStyle;
@@ -54,6 +55,7 @@ private:
 
     QLCDNumber *m_lcd;
     QLCDNumber *m_twin;
+    bool m_plain = false;  // the LCD paints itself
     QString m_text;
     bool m_known = false;  // m_text is what the LCD shows
     // What the images were rendered for.
@@ -66,7 +68,9 @@ private:
     int m_digits = 0, m_segmentStyle = 0, m_frameShape = 0, m_frameShadow = 0, m_lineWidth = 0,
         m_midLineWidth = 0;
     QImage m_blank;
-    QHash<quint64, Cell> m_cells;
+    // A node map: its elements stay where they are as it grows (a QHash's
+    // move on Qt 6), so pointers to them hold until it is cleared.
+    std::unordered_map<quint64, Cell> m_cells;
     // Pointers into m_cells for m_text, valid until the images are rendered anew.
     QVector<const Cell *> m_shown;
     bool m_shownValid = false;

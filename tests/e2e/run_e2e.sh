@@ -44,7 +44,7 @@ wait_for() {  # seconds command...: until the command succeeds
 }
 
 mkfifo "$tmp/display" "$tmp/sim.out"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 9>&- &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 9>&- &
 xvfb_pid=$!
 read -r -t 20 display_number <"$tmp/display" || fail "Xvfb did not start"
 export DISPLAY=":$display_number"
@@ -60,7 +60,7 @@ qv_pid=$!
 # The start-up routine shows the window under its full title.
 wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^ Orvale QV1\.0  $' | head -n 1) || fail "no window"
 size=$(xdotool getwindowgeometry "$wid" | sed -n 's/^ *Geometry: //p')
-[ "$size" = "$ORVALE_WINDOW_SIZE" ] || fail "the window is $size, not $ORVALE_WINDOW_SIZE"
+orvale_window_size_known "$size" || fail "the window is $size, not $ORVALE_WINDOW_SIZE or $ORVALE_WINDOW_SIZE_QT6"
 
 region() { import -window "$wid" -crop "${3}x${4}+${1}+${2}" +repage rgb:- 2>/dev/null | md5sum; }
 differs() { [ "$(region "${@:2}")" != "$1" ]; }
