@@ -95,7 +95,8 @@ bool LcdPaintCache::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != m_lcd || event->type() != QEvent::Paint)
         return false;
-    if (paint(static_cast<QPaintEvent *>(event)->region()))
+    m_paintedFromImages = paint(static_cast<QPaintEvent *>(event)->region());
+    if (m_paintedFromImages)
         return true;
     // The LCD paints only its frame and segments: lay the background the
     // window would have painted beneath it, as the cached images hold it.

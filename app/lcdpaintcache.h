@@ -31,6 +31,8 @@ public:
     ~LcdPaintCache() override;
 
     void display(const QString &text);
+    // Whether the last paint of the LCD came from the images.
+    bool paintedFromImages() const { return m_paintedFromImages; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -56,6 +58,7 @@ private:
     QLCDNumber *m_lcd;
     QLCDNumber *m_twin;
     bool m_plain = false;  // the LCD paints itself
+    bool m_paintedFromImages = false;
     QString m_text;
     bool m_known = false;  // m_text is what the LCD shows
     // What the images were rendered for.
