@@ -59,6 +59,13 @@ void TestFrameCache::lcdLooksAsTheStyleDrawsIt()
         digits->display(QString::fromLatin1(value));
         compare(value, qstrcmp(value, "1..5") != 0);
     }
+    // Every digit in every place, each text's images new while the last
+    // one's are on screen: the images' store grows under the ones shown.
+    for (char d = '0'; d <= '9'; ++d) {
+        const QByteArray value(10, d);
+        digits->display(QString::fromLatin1(value));
+        compare(value.constData());
+    }
     window.resize(window.width() + 137, window.height() + 61);
     QTRY_VERIFY(lcd->width() > 0);
     compare("after a resize");
