@@ -10,8 +10,9 @@ QV=${1:?usage: run_e2e.sh ORVALE_QV ORVALE_BOARD_SIM} SIM=${2:?usage: run_e2e.sh
 LINK=/dev/COM19 PORT_INDEX=18
 # shellcheck source=scripts/xwindow.sh
 source "$(dirname "$0")/../../scripts/xwindow.sh"
-# Positions in the window, beside those the scripts share.
-SEND_BUTTON=(749 333) ID_BOX=(605 268) RATE_BOX=(605 332)
+# Positions in the window, beside those the scripts share (inside their
+# widgets on both Qt versions, at 96 dpi).
+SEND_BUTTON=(752 312) ID_BOX=(605 250) RATE_BOX=(605 314)
 
 fail() { echo "FAIL: $*"; tail -n 20 "$tmp/sim.err" "$tmp/qv.log" 2>/dev/null; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root to make $LINK"; exit 77; }
