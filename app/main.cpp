@@ -8,7 +8,7 @@
 
 int main(int argc, char *argv[])
 {
-    preparePainting(argv);
+    preparePainting();
     orvale::registerFrameMetaType();
     QApplication app(argc, argv);
     MainWindow window;
