@@ -5,7 +5,6 @@
 #include "checksum.h"
 #include "commandline.h"
 #include "commframe.h"
-#include "lcdpaintcache.h"
 #include "csvrecorder.h"
 #include "logwriter.h"
 #include "portlist.h"
@@ -60,9 +59,6 @@ MainWindow::MainWindow(QWidget *parent)
     // A redraw waiting for its turn goes first: it would otherwise wait out
     // the insertion too, and the display trail the board by both.
     m_log->setBeforeInsert([this] { m_display.runPending(); });
-
-    m_lcdPaint = new LcdPaintCache(ui->lcdNumber, this);
-    m_lcdPaint->setObjectName(QStringLiteral("lcdPaintCache"));
 
     QMessageLogger().debug() << tr("界面设定成功！");
 
@@ -258,7 +254,7 @@ void MainWindow::onTimeout()
 void MainWindow::showNewestReport()
 {
     const ReportTexts texts = reportTexts(recv_obj);
-    m_lcdPaint->display(texts.value);
+    ui->lcdNumber->display(texts.value);
     ui->DEVICE_ID->setText(texts.deviceId);
     ui->adch->setText(texts.channel);
     ui->sa->setText(texts.sampleRate);

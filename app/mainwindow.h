@@ -14,7 +14,6 @@
 struct StartOptions;
 class Ui_MainWindow;
 class LogWriter;
-class LcdPaintCache;
 class CsvRecorder;
 class TrendWindow;
 class QAction;
@@ -88,7 +87,6 @@ private:
 
     orvale::FrameReader m_reader;
     LogWriter *m_log = nullptr;
-    LcdPaintCache *m_lcdPaint = nullptr;  // draws ui->lcdNumber; values go through it
 
     // The LCD and labels show the newest report at most 25 times a second:
     // a value changing faster cannot be read, and each redraw of the large

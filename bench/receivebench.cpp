@@ -430,7 +430,7 @@ void timeFullHistory()
 int main(int argc, char **argv)
 {
     // As the program does (main.cpp), so the figures are those of the program.
-    preparePainting(argv);
+    preparePainting();
     Options o;
     if (!parse(argc, argv, o)) {
         usage();

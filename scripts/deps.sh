@@ -25,3 +25,5 @@ ORVALE_QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev)
 ORVALE_DISPLAY_PACKAGES=(xvfb xdotool x11-apps imagemagick)
 # What scripts/package needs to build, check and try the .deb.
 ORVALE_PACKAGE_PACKAGES=(dpkg-dev lintian appstream desktop-file-utils man-db x11-utils)
+# What scripts/peer-bench needs: the two general serial terminals it compares with, and its tools.
+ORVALE_PEER_PACKAGES=(cutecom gtkterm xvfb xdotool imagemagick gcc python3 time)

@@ -2,12 +2,21 @@
 # Sourced by the scripts that drive the real window on a private Xvfb display
 # against the simulated board.
 
-# The 830x446 window (the form plus the menu bar with its menus and the
-# status bar), measured on a screenshot; the form's grid layout is fixed, so
-# these regions, which are looked at and never clicked, hold at this size.
-# The port is chosen and opened by the window's options (--port NAME --open).
-ORVALE_WINDOW_SIZE=830x446
-ORVALE_LCD_REGION=(20 74 640 130)     # x y width height
+# The window (the form plus the menu bar with its menus and the status bar)
+# on an X server at 96 dpi, as a desktop sets it: 830x428 on Qt 5, 830x423 on
+# Qt 6, whose fonts' line heights come out a pixel smaller (the small combo
+# boxes and the value labels). Measured on screenshots; the form's grid
+# layout is fixed, so the region looked at (never clicked) holds at these
+# sizes. The port is chosen and opened by the window's options
+# (--port NAME --open).
+ORVALE_WINDOW_SIZE=830x428
+ORVALE_WINDOW_SIZE_QT6=830x423
+ORVALE_LCD_REGION=(20 72 640 120)     # x y width height
+
+# True when $1 (WxH) is the window's size on either Qt version.
+orvale_window_size_known() {
+    [ "$1" = "$ORVALE_WINDOW_SIZE" ] || [ "$1" = "$ORVALE_WINDOW_SIZE_QT6" ]
+}
 
 # Stops process $1: SIGTERM, and SIGKILL if it is still there after 5 s.
 orvale_stop() {
@@ -22,13 +31,14 @@ orvale_stop() {
     wait "$pid" 2>/dev/null || true
 }
 
-# Starts Xvfb on a display number it picks itself, with its fifo and log in
+# Starts Xvfb at 96 dpi (Xvfb's own default is 100: Qt 5 would size its fonts
+# by it, Qt 6 by 96) on a display number it picks itself, with its fifo and log in
 # directory $1, and exports DISPLAY once it accepts clients. Sets
 # orvale_xvfb_pid. Returns non-zero when it does not start within 30 s.
 orvale_start_xvfb() {
     local dir=$1 number
     mkfifo "$dir/display"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
     orvale_xvfb_pid=$!
     read -r -t 30 number <"$dir/display" || { cat "$dir/xvfb.log" >&2; return 1; }
     export DISPLAY=":$number"
