@@ -14,8 +14,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <vector>
 
@@ -65,18 +63,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     return 0;
 }
 
-#ifdef ORVALE_FUZZ_CORPUS
-int main()
-{
-    int inputs = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(ORVALE_FUZZ_CORPUS)) {
-        std::ifstream file(entry.path(), std::ios::binary);
-        const std::vector<char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-        std::printf("replay %s\n", entry.path().c_str());  // named first: an abort points at its input
-        std::fflush(stdout);
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
-        ++inputs;
-    }
-    return inputs > 0 ? 0 : 1;
-}
-#endif
+#include "corpusreplay.h"
