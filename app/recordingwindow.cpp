@@ -10,7 +10,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QtConcurrent>
+#include <QtConcurrentRun>
 
 #include <atomic>
 

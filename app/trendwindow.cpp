@@ -11,7 +11,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QtConcurrent>
+#include <QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>

@@ -5,8 +5,10 @@
 // other end by its path, as it would a serial device. Also what a test reads
 // off its own process, to tell spinning and leaked descriptors apart.
 
+#include <QByteArray>
 #include <QDir>
-#include <QtTest>
+#include <QString>
+#include <QTest>
 
 #include <ctime>
 #include <fcntl.h>

@@ -5,7 +5,7 @@
 #include "reporthistory.h"
 #include "spananalysis.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <cmath>
 #include <numeric>

@@ -7,7 +7,14 @@
 #include "mainwindow.h"
 #include "ptyboard.h"
 
-#include <QtWidgets>
+#include <QComboBox>
+#include <QLabel>
+#include <QLCDNumber>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
 
 #include <dlfcn.h>
 #include <memory>

@@ -8,7 +8,7 @@
 
 #include <QComboBox>
 #include <QSerialPort>
-#include <QtTest>
+#include <QTest>
 
 #include <sys/inotify.h>
 

@@ -5,7 +5,7 @@
 #include "checksum.h"
 #include "commframe.h"
 
-#include <QtTest>
+#include <QTest>
 
 using namespace orvale;
 

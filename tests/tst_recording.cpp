@@ -16,9 +16,10 @@
 #include <QJsonObject>
 #include <QPointer>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <cmath>
 

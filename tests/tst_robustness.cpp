@@ -8,7 +8,19 @@
 #include "mainwindow.h"
 #include "ptyboard.h"
 
-#include <QtWidgets>
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLCDNumber>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 
 class TestRobustness : public QObject
 {

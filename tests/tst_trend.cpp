@@ -14,7 +14,7 @@
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <csignal>
 #include <sys/resource.h>

@@ -8,8 +8,20 @@
 
 #include "qcustomplot.h"
 
-#include <QtTest>
-#include <QtWidgets>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
 
 #include <functional>
 

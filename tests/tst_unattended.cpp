@@ -8,7 +8,18 @@
 #include "mainwindow.h"
 #include "ptyboard.h"
 
-#include <QtWidgets>
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <csignal>
 #include <cstdarg>
