@@ -150,3 +150,6 @@ void CsvRecorder::append(const Arrival &at, const COMM_UART_OBJ &report)
     row += '\n';
     ++m_rows;
 }
+
+// Compiled with this file, so the build reads its headers once.
+#include "moc_csvrecorder.cpp"

@@ -147,3 +147,6 @@ bool LogWriter::eventFilter(QObject *watched, QEvent *event)
     }
     return QObject::eventFilter(watched, event);
 }
+
+// Compiled with this file, so the build reads its headers once.
+#include "moc_logwriter.cpp"

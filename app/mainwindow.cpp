@@ -520,3 +520,6 @@ QString MainWindow::prepareStart(const StartOptions &options)
     }
     return QString();
 }
+
+// Compiled with this file, so the build reads its headers once.
+#include "moc_mainwindow.cpp"

@@ -77,3 +77,6 @@ bool PortList::eventFilter(QObject *watched, QEvent *event)
         refresh();
     return false;
 }
+
+// Compiled with this file, so the build reads its headers once.
+#include "moc_portlist.cpp"

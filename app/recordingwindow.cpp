@@ -128,3 +128,6 @@ void RecordingWindow::loadFinished()
     setHistory(m_history.get());
     emit loaded();
 }
+
+// Compiled with this file, so the build reads its headers once.
+#include "moc_recordingwindow.cpp"

@@ -62,3 +62,6 @@ void TerminationSignals::readPipe()
     while (::read(m_pipe[0], &number, 1) == 1)
         emit received(number);
 }
+
+// Compiled with this file, so the build reads its headers once.
+#include "moc_terminationsignals.cpp"

@@ -828,3 +828,6 @@ QPushButton *TrendWindow::exportOf(Page page) const
 {
     return page == HistogramPage ? ui->histogramExport : page == SpectrumPage ? ui->spectrumExport : ui->allanExport;
 }
+
+// Compiled with this file, so the build reads its headers once.
+#include "moc_trendwindow.cpp"

@@ -419,3 +419,6 @@ void BoardSim::finish(int exitCode)
     logLine("sent " + QByteArray::number(m_sent) + " reports (" + QByteArray::number(m_valid) + " valid)");
     emit finished(exitCode);
 }
+
+// Compiled with this file, so the build reads its headers once.
+#include "moc_boardsim.cpp"
