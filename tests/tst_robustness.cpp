@@ -84,7 +84,9 @@ private slots:
                 lastValid = bytes;
         }
         // Between two clearings the log holds an unbroken run of the line; only
-        // text still waiting at a clearing (at most about a second) is lost.
+        // text still waiting at a clearing is lost. The log holds text back a
+        // second, up to three when its insertions grow costly (under the
+        // sanitizers, or on a loaded machine), and half a second of slack.
         clearedAt << logged.size();
         int from = 0, linePos = 0, dropped = 0;
         for (int boundary : clearedAt) {
@@ -95,7 +97,9 @@ private slots:
             from = boundary;
         }
         QCOMPARE(linePos, written.size());
-        QVERIFY2(dropped <= (clearedAt.size() - 1) * 123 * 40, qPrintable(QString::number(dropped)));
+        const double lineBytesPerSecond = double(written.size()) / seconds;
+        QVERIFY2(dropped <= (clearedAt.size() - 1) * lineBytesPerSecond * 3.5,
+                 qPrintable(QString("%1 bytes at %2 clearings").arg(dropped).arg(clearedAt.size() - 1)));
         // The window ends on the last valid report.
         QCOMPARE(orvale::frameBytes(orvale::recv_obj), lastValid);
         QTRY_COMPARE(child<QLCDNumber>("lcdNumber")->value(), orvale::recv_obj.value / 1e8);  // at the next redraw
