@@ -108,8 +108,8 @@ private slots:
 
     void startupState()
     {
-        // No warning either: a slot the form cannot connect by name warns here.
-        QCOMPARE(messages, QStringList{QStringLiteral("\"界面设定成功！\"")});
+        // No warning at start-up: a slot the form cannot connect by name warns here.
+        QCOMPARE(messages.filter(QStringLiteral("not debug: ")), QStringList());
         QCOMPARE(child<QPushButton>("openButton")->text(), QStringLiteral("打开串口"));
         checkClosed(true);
         // The icon is in the static library's resources, which the linker drops unless initialised.
@@ -223,10 +223,13 @@ private slots:
 
     void logClearedByTimerAndButton()
     {
-        // The window's one timer clears the log every ten seconds, for good.
-        const QList<QTimer *> timers = m_window->findChildren<QTimer *>();
+        // A timer clears the log every ten seconds, for good, from start-up on.
+        QList<QTimer *> timers;
+        for (QTimer *timer : m_window->findChildren<QTimer *>()) {
+            if (timer->isActive() && !timer->isSingleShot() && timer->interval() == 10000)
+                timers << timer;
+        }
         QCOMPARE(timers.size(), 1);
-        QVERIFY(timers[0]->isActive() && !timers[0]->isSingleShot() && timers[0]->interval() == 10000);
         openBoard();
         QVERIFY(m_board->write(report(1)));
         QTRY_VERIFY(!log().isEmpty());
