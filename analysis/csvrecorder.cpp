@@ -33,6 +33,22 @@ void appendField(QByteArray &row, const QString &text)
     }
 }
 
+// A write that did not go in whole: the system's reason, or, when it gave
+// none (a short count), how much went in.
+CsvRecorder::Failure writeFailure(const QFile &file, qint64 taken, qint64 given)
+{
+    CsvRecorder::Failure failure;
+    if (file.error() != QFileDevice::NoError) {
+        failure.error = CsvRecorder::Error::CannotWrite;
+        failure.systemReason = file.errorString();
+    } else {
+        failure.error = CsvRecorder::Error::WriteCutShort;
+        failure.bytesTaken = std::max<qint64>(0, taken);
+        failure.bytesGiven = given;
+    }
+    return failure;
+}
+
 } // namespace
 
 CsvRecorder::CsvRecorder(QObject *parent) : QObject(parent)
@@ -55,18 +71,20 @@ bool CsvRecorder::start(const QString &path)
     m_file.setFileName(path);
     m_rows = 0;
     m_pending.clear();
-    m_error.clear();
+    m_failure = Failure();
     // Unbuffered: a full disk shows at the write that meets it, not at some
     // later buffer flush.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        m_error = m_file.errorString();
+        m_failure.error = Error::CannotOpen;
+        m_failure.systemReason = m_file.errorString();
         return false;
     }
     m_startSteadyMs = Arrival::now().steadyMs;
     m_lastMs = 0;
     const qint64 headerSize = qint64(sizeof Header - 1);
-    if (m_file.write(Header, headerSize) != headerSize) {
-        m_error = m_file.errorString();
+    const qint64 headerTaken = m_file.write(Header, headerSize);
+    if (headerTaken != headerSize) {
+        m_failure = writeFailure(m_file, headerTaken, headerSize);
         m_file.close();
         return false;
     }
@@ -103,9 +121,7 @@ bool CsvRecorder::flush()
         reached += more;
     }
     if (reached != size) {
-        m_error = m_file.errorString();
-        if (m_file.error() == QFileDevice::NoError)
-            m_error = tr("the file took only %1 of %2 bytes").arg(reached).arg(size);
+        m_failure = writeFailure(m_file, reached, size);
         // Every whole row that reached the file stays; the cut one goes,
         // which also frees its space.
         // (lastIndexOf from -1 would search the whole of it.)
@@ -116,7 +132,7 @@ bool CsvRecorder::flush()
         m_pending.clear();
         m_flushTimer.stop();
         m_file.close();
-        emit failed(m_error);
+        emit failed();
         return false;
     }
     m_written += size;

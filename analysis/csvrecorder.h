@@ -30,10 +30,22 @@ class CsvRecorder : public QObject
 public:
     static const char Header[];
 
+    // Why a recording did not start or stopped, as a value the front end
+    // words: the system's own reason where it gave one; for a write the disk
+    // cut short without one, how many of the bytes it took.
+    enum class Error { None, CannotOpen, CannotWrite, WriteCutShort };
+    struct Failure
+    {
+        Error error = Error::None;
+        QString systemReason;
+        qint64 bytesTaken = 0;
+        qint64 bytesGiven = 0;
+    };
+
     explicit CsvRecorder(QObject *parent = nullptr);
     ~CsvRecorder() override;
 
-    // False, with errorString(), when the file cannot be opened.
+    // False, with failure(), when the file cannot be opened.
     bool start(const QString &path);
     // Writes what is collected and closes the file.
     void stop();
@@ -44,13 +56,14 @@ public:
     void append(const Arrival &at, const COMM_UART_OBJ &report);
     qint64 rowCount() const { return m_rows; }
     QString fileName() const { return m_file.fileName(); }
-    QString errorString() const { return m_error; }
+    // Error::None until a start or a write fails.
+    Failure failure() const { return m_failure; }
 
 signals:
     // Once a second while recording, after the collected rows are written.
     void flushed(qint64 rows);
-    // The recording has stopped because a write failed.
-    void failed(const QString &reason);
+    // The recording has stopped because a write failed (failure() says why).
+    void failed();
 
 private:
     QFile m_file;
@@ -60,5 +73,5 @@ private:
     qint64 m_written = 0;  // bytes in the file, whole rows only
     qint64 m_startSteadyMs = 0;
     qint64 m_lastMs = 0;
-    QString m_error;
+    Failure m_failure;
 };

@@ -211,9 +211,13 @@ bool parseValue(const char *b, const char *e, uint32_t &count)
     return true;
 }
 
-QString noHeader()
+// What the system said when a file could not be opened or read.
+RecordingReader::Failure cannotRead(const QString &systemReason)
 {
-    return QStringLiteral("不是记录文件：第一行不是列名");
+    RecordingReader::Failure failure;
+    failure.error = RecordingReader::Error::CannotRead;
+    failure.systemReason = systemReason;
+    return failure;
 }
 
 } // namespace
@@ -321,9 +325,16 @@ std::unique_ptr<ReportHistory> RecordingReader::takeHistory()
     return std::move(m_history);
 }
 
-bool RecordingReader::fail(const QString &reason)
+bool RecordingReader::fail(Error error)
 {
-    m_error = reason;
+    Failure failure;
+    failure.error = error;
+    return fail(failure);
+}
+
+bool RecordingReader::fail(const Failure &failure)
+{
+    m_failure = failure;
     m_history.reset();
     return false;
 }
@@ -331,32 +342,36 @@ bool RecordingReader::fail(const QString &reason)
 bool RecordingReader::readFile(const QString &path)
 {
     if (QFileInfo(path).isDir())
-        return fail(QStringLiteral("是一个目录"));
+        return fail(Error::IsDirectory);
     FileSource source(path);
     if (!source.open())
-        return fail(source.errorString());
+        return fail(cannotRead(source.errorString()));
     return read(source);
 }
 
-bool RecordingReader::looksLikeRecording(const QString &path, QString &reason)
+bool RecordingReader::looksLikeRecording(const QString &path, Failure &reason)
 {
+    reason = Failure();
     if (QFileInfo(path).isDir()) {
-        reason = QStringLiteral("是一个目录");
+        reason.error = Error::IsDirectory;
         return false;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        reason = file.errorString();
+        reason = cannotRead(file.errorString());
         return false;
     }
     const QByteArray start = file.read(MaxLineLength + 1);
     if (start.isEmpty()) {
-        reason = file.error() == QFileDevice::NoError ? QStringLiteral("文件是空的") : file.errorString();
+        if (file.error() == QFileDevice::NoError)
+            reason.error = Error::Empty;
+        else
+            reason = cannotRead(file.errorString());
         return false;
     }
     int lineEnd = start.indexOf('\n');
     if (lineEnd < 0 && start.size() > MaxLineLength) {
-        reason = noHeader();
+        reason.error = Error::NoHeader;
         return false;
     }
     if (lineEnd < 0)
@@ -365,7 +380,7 @@ bool RecordingReader::looksLikeRecording(const QString &path, QString &reason)
         --lineEnd;
     RecordingReader reader;
     if (!reader.takeHeader(start.constData(), start.constData() + lineEnd)) {
-        reason = reader.errorString();
+        reason = reader.failure();
         return false;
     }
     return true;
@@ -382,12 +397,11 @@ bool RecordingReader::read(Source &source)
     m_columns.reset();
     m_history.reset();
     m_rows = m_skipped = 0;
-    m_cancelled = false;
-    m_error.clear();
+    m_failure = Failure();
 
     const qint64 total = source.size();
     if (total == 0)
-        return fail(QStringLiteral("文件是空的"));
+        return fail(Error::Empty);
     const qint64 block = source.blockSize();
     std::vector<char> buffer(size_t(block + MaxLineLength + 1));
     const auto cancelled = [this] { return m_cancel && m_cancel->load(std::memory_order_relaxed); };
@@ -402,13 +416,11 @@ bool RecordingReader::read(Source &source)
     qint64 lines = 0, done = 0;
     char lastByte = '\n';
     for (;;) {
-        if (cancelled()) {
-            m_cancelled = true;
-            return fail(QStringLiteral("已取消"));
-        }
+        if (cancelled())
+            return fail(Error::Cancelled);
         const qint64 n = source.read(buffer.data(), block);
         if (n < 0)
-            return fail(source.errorString());
+            return fail(cannotRead(source.errorString()));
         if (n == 0)
             break;
         for (const char *p = buffer.data(), *end = p + n;
@@ -419,14 +431,18 @@ bool RecordingReader::read(Source &source)
         progress(done, 0);
     }
     if (done == 0)
-        return fail(QStringLiteral("文件是空的"));
+        return fail(Error::Empty);
     if (lastByte != '\n')
         ++lines;
-    if (lines - 1 > MaxRows)
-        return fail(QStringLiteral("有 %1 行，超过 %2 行的上限").arg(lines - 1).arg(MaxRows));
+    if (lines - 1 > MaxRows) {
+        Failure tooMany;
+        tooMany.error = Error::TooManyRows;
+        tooMany.rows = lines - 1;
+        return fail(tooMany);
+    }
     m_history = std::make_unique<ReportHistory>(std::max<qint64>(1, lines - 1));
     if (!source.rewind())
-        return fail(source.errorString());
+        return fail(cannotRead(source.errorString()));
 
     // Then the rows, block by block; a line cut by a block's end moves to
     // the front of the buffer and is completed by the next block.
@@ -434,13 +450,11 @@ bool RecordingReader::read(Source &source)
     bool discarding = false;  // inside a line too long to be a row
     done = 0;
     for (;;) {
-        if (cancelled()) {
-            m_cancelled = true;
-            return fail(QStringLiteral("已取消"));
-        }
+        if (cancelled())
+            return fail(Error::Cancelled);
         const qint64 n = source.read(buffer.data() + carried, block);
         if (n < 0)
-            return fail(source.errorString());
+            return fail(cannotRead(source.errorString()));
         done += n;
         const bool atEnd = n == 0;
         const char *begin = buffer.data();
@@ -451,12 +465,12 @@ bool RecordingReader::read(Source &source)
             begin = newline ? newline + 1 : end;
         }
         const char *rest = parseLines(begin, end, atEnd);
-        if (!m_error.isEmpty())
+        if (failed())
             return false;
         carried = end - rest;
         if (carried > MaxLineLength) {
             if (!m_columns)
-                return fail(noHeader());
+                return fail(Error::NoHeader);
             ++m_skipped;
             discarding = true;
             carried = 0;
@@ -468,7 +482,7 @@ bool RecordingReader::read(Source &source)
             break;
     }
     if (!m_columns)
-        return fail(noHeader());
+        return fail(Error::NoHeader);
     return true;
 }
 
@@ -484,8 +498,8 @@ const char *RecordingReader::parseLines(const char *begin, const char *end, bool
         const char *contentEnd = lineEnd > p && lineEnd[-1] == '\r' ? lineEnd - 1 : lineEnd;
         if (!m_columns) {
             if (lineEnd - p > MaxLineLength)
-                fail(noHeader());
-            if (!m_error.isEmpty() || !takeHeader(p, contentEnd))
+                fail(Error::NoHeader);
+            if (failed() || !takeHeader(p, contentEnd))
                 return end;
         } else if (lineEnd - p > MaxLineLength) {
             ++m_skipped;
@@ -507,7 +521,7 @@ bool RecordingReader::takeHeader(const char *begin, const char *end)
     for (int index = 0;; ++index) {
         const char *fb = nullptr, *fe = nullptr;
         if (!nextField(p, end, fb, fe)) {
-            fail(QStringLiteral("不是记录文件：第一行的引号不成对"));
+            fail(Error::UnpairedQuotes);
             return false;
         }
         trim(fb, fe);
@@ -522,10 +536,13 @@ bool RecordingReader::takeHeader(const char *begin, const char *end)
         ++p;
     }
     if (columns->utc < 0 || columns->value < 0) {
-        const QString missing = columns->utc < 0 && columns->value < 0 ? QStringLiteral("utc_time 和 value_v")
-                                : columns->utc < 0                     ? QStringLiteral("utc_time")
-                                                                       : QStringLiteral("value_v");
-        fail(QStringLiteral("不是记录文件：第一行没有 %1 列").arg(missing));
+        Failure missing;
+        missing.error = Error::MissingColumns;
+        if (columns->utc < 0)
+            missing.missingColumns << QStringLiteral("utc_time");
+        if (columns->value < 0)
+            missing.missingColumns << QStringLiteral("value_v");
+        fail(missing);
         return false;
     }
     for (int i = 0; i < 4 && i < orvale::sa_table.size(); ++i)

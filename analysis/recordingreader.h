@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <atomic>
@@ -32,6 +33,34 @@ public:
     // falls back to the rate measured from the times.
     static constexpr uint8_t UnknownRateCode = 0xFF;
 
+    // Why a read failed, as a value: each front end words it in its own
+    // language (the window in Chinese, the command line in English).
+    enum class Error {
+        None,
+        IsDirectory,
+        CannotRead,      // the system's reason in systemReason
+        Empty,
+        Cancelled,
+        TooManyRows,     // rows: how many the file holds, above MaxRows
+        NoHeader,        // the first line is no line of column names
+        UnpairedQuotes,  // in the first line
+        MissingColumns,  // missingColumns: utc_time, value_v or both
+    };
+    struct Failure
+    {
+        Error error = Error::None;
+        QString systemReason;
+        qint64 rows = 0;
+        QStringList missingColumns;
+
+        bool operator==(const Failure &other) const
+        {
+            return error == other.error && systemReason == other.systemReason && rows == other.rows
+                   && missingColumns == other.missingColumns;
+        }
+        bool operator!=(const Failure &other) const { return !(*this == other); }
+    };
+
     // `cancel`, when given, is polled between blocks; set from another
     // thread, it ends the read with wasCancelled().
     explicit RecordingReader(const std::atomic<bool> *cancel = nullptr);
@@ -42,7 +71,7 @@ public:
     // Called after each block with the bytes read so far and the file's size.
     void setProgressHandler(std::function<void(qint64 done, qint64 total)> handler);
 
-    // False with errorString() when the file cannot be read, is empty, has no
+    // False with failure() when the file cannot be read, is empty, has no
     // utc_time or value_v in its first line, holds more than MaxRows rows or
     // the read was cancelled.
     bool readFile(const QString &path);
@@ -54,13 +83,14 @@ public:
     // Only the file's first line: false with the reason when the file cannot
     // be read, is empty or names no utc_time and value_v. Cheap, so a window
     // need not open for a file that is no recording.
-    [[nodiscard]] static bool looksLikeRecording(const QString &path, QString &reason);
+    [[nodiscard]] static bool looksLikeRecording(const QString &path, Failure &reason);
 
     // The reports read, oldest first; null before a successful read.
     std::unique_ptr<ReportHistory> takeHistory();
     qint64 skippedLines() const { return m_skipped; }
-    QString errorString() const { return m_error; }
-    bool wasCancelled() const { return m_cancelled; }
+    // Error::None after a successful read.
+    Failure failure() const { return m_failure; }
+    bool wasCancelled() const { return m_failure.error == Error::Cancelled; }
 
 private:
     struct Columns;
@@ -69,7 +99,9 @@ private:
     class MemorySource;
 
     bool read(Source &source);
-    bool fail(const QString &reason);
+    bool fail(Error error);
+    bool fail(const Failure &failure);
+    bool failed() const { return m_failure.error != Error::None; }
     bool takeHeader(const char *begin, const char *end);
     // Parses the whole lines in [begin, end) and returns where the first
     // line not ended by '\n' begins; with `atEnd`, that last line too.
@@ -82,6 +114,5 @@ private:
     std::unique_ptr<ReportHistory> m_history;
     qint64 m_rows = 0;
     qint64 m_skipped = 0;
-    bool m_cancelled = false;
-    QString m_error;
+    Failure m_failure;
 };

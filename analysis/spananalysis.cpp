@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "spananalysis.h"
 
+#include "commframe.h"
 #include "reporthistory.h"
 
 #include <QCoreApplication>
@@ -60,8 +61,7 @@ struct FftwFree
 
 double sampleRateOfCode(uint8_t code)
 {
-    static constexpr double Rates[] = {4, 10, 62, 123};
-    return code < std::size(Rates) ? Rates[code] : 0.0;
+    return orvale::samplesPerSecond(code);
 }
 
 SpanData copySpan(const ReportHistory &history, qint64 begin, qint64 end)

@@ -6,6 +6,7 @@
 #include "commandline.h"
 #include "commframe.h"
 #include "csvrecorder.h"
+#include "failuretexts.h"
 #include "logwriter.h"
 #include "portlist.h"
 #include "trendwindow.h"
@@ -314,9 +315,9 @@ void MainWindow::openRecording(const QString &path)
 {
     // The file's first line is looked at here, so a file that is no
     // recording never opens a window; the rest is read on a worker thread.
-    QString reason;
+    RecordingReader::Failure reason;
     if (!RecordingReader::looksLikeRecording(path, reason)) {
-        statusBar()->showMessage(tr("打开记录失败：") + reason);
+        statusBar()->showMessage(tr("打开记录失败：") + readerFailureText(reason));
         return;
     }
     auto *window = new RecordingWindow(path, this);
@@ -338,7 +339,7 @@ bool MainWindow::startRecording(const QString &path)
 {
     const bool started = m_recorder->start(path);
     if (!started)
-        ui->statusBar->showMessage(tr("记录失败：") + m_recorder->errorString());
+        ui->statusBar->showMessage(tr("记录失败：") + recorderFailureText(m_recorder->failure()));
     showRecordingState();
     return started;
 }
@@ -349,9 +350,9 @@ void MainWindow::stopRecording()
     showRecordingState();
 }
 
-void MainWindow::onRecordingFailed(const QString &reason)
+void MainWindow::onRecordingFailed()
 {
-    ui->statusBar->showMessage(tr("记录失败：") + reason);
+    ui->statusBar->showMessage(tr("记录失败：") + recorderFailureText(m_recorder->failure()));
     showRecordingState();
 }
 
@@ -506,7 +507,7 @@ QString MainWindow::prepareStart(const StartOptions &options)
         choice.box->setCurrentIndex(index);
     }
     if (!options.recordFile.isEmpty() && !startRecording(options.recordFile))
-        return QStringLiteral("--record %1: %2").arg(options.recordFile, m_recorder->errorString());
+        return QStringLiteral("--record %1: %2").arg(options.recordFile, recorderFailureText(m_recorder->failure()));
     if (options.trend)
         QTimer::singleShot(0, this, &MainWindow::showTrendWindow);
     if (options.open) {

@@ -72,7 +72,7 @@ private:
     void showNewestReport();
     void setUpDataMenu();
     void askForRecordingFile();
-    void onRecordingFailed(const QString &reason);
+    void onRecordingFailed();
     void showRecordingState();
     void showTrendWindow();
     void askForRecordingToOpen();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recordingwindow.h"
 
+#include "failuretexts.h"
 #include "recordingreader.h"
 #include "reporthistory.h"
 
@@ -86,7 +87,7 @@ RecordingWindow::RecordingWindow(const QString &path, QWidget *parent)
         if (reader.readFile(path))
             load->history = reader.takeHistory();
         load->skipped = reader.skippedLines();
-        load->error = reader.errorString();
+        load->error = orvale::readerFailureText(reader.failure());
         load->cancelled = reader.wasCancelled();
     }));
 }

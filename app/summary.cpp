@@ -68,6 +68,29 @@ double positiveValue(const QString &text)
     return ok && std::isfinite(v) && v > 0 ? v : std::nan("");
 }
 
+// Why the recording could not be read, in the command line's English (the
+// window has its own wording).
+QString failureText(const RecordingReader::Failure &failure)
+{
+    using Error = RecordingReader::Error;
+    switch (failure.error) {
+    case Error::None: return QString();
+    case Error::IsDirectory: return QStringLiteral("is a directory");
+    case Error::CannotRead: return failure.systemReason;
+    case Error::Empty: return QStringLiteral("the file is empty");
+    case Error::Cancelled: return QStringLiteral("cancelled");
+    case Error::TooManyRows:
+        return QStringLiteral("%1 rows, more than the limit of %2").arg(failure.rows).arg(RecordingReader::MaxRows);
+    case Error::NoHeader: return QStringLiteral("not a recording: the first line is no line of column names");
+    case Error::UnpairedQuotes: return QStringLiteral("not a recording: unpaired quotes in the first line");
+    case Error::MissingColumns:
+        return QStringLiteral("not a recording: the first line has no %1 %2")
+            .arg(failure.missingColumns.join(QLatin1String(" and ")),
+                 failure.missingColumns.size() > 1 ? QLatin1String("columns") : QLatin1String("column"));
+    }
+    return QString();
+}
+
 } // namespace
 
 bool summaryRequested(int argc, char *argv[])
@@ -127,7 +150,7 @@ int runSummary(int argc, char *argv[])
     const QString path = parser.value(summary);
     RecordingReader reader;
     if (!reader.readFile(path)) {
-        std::fprintf(stderr, "orvale-qv: %s: %s\n", qUtf8Printable(path), qUtf8Printable(reader.errorString()));
+        std::fprintf(stderr, "orvale-qv: %s: %s\n", qUtf8Printable(path), qUtf8Printable(failureText(reader.failure())));
         return 1;
     }
     const std::unique_ptr<ReportHistory> history = reader.takeHistory();

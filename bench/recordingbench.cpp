@@ -6,6 +6,7 @@
 // opens the same file while the main window receives 720 reports a second
 // and prints how far the display trailed the line meanwhile.
 
+#include "commframe.h"
 #include "csvrecorder.h"
 #include "feeder.h"
 #include "mainwindow.h"
@@ -105,13 +106,15 @@ bool writeRecording(const QString &path, qint64 rows)
     CsvRecorder recorder;
     if (!recorder.start(path))
         return false;
-    const qint64 t0 = QDateTime::currentMSecsSinceEpoch() - rows * 1000 / 123;
+    constexpr uint8_t RateCode = 3;
+    const qint64 rate = orvale::samplesPerSecond(RateCode);
+    const qint64 t0 = QDateTime::currentMSecsSinceEpoch() - rows * 1000 / rate;
     uint32_t noise = 1;
     for (qint64 i = 0; i < rows; ++i) {
         noise = noise * 1664525u + 1013904223u;
         const uint32_t value = 370000000u - uint32_t(i / 2000) + (noise >> 22) % 1000;
-        const COMM_UART_OBJ report = {0xA1, {}, 3, 4, 0, 3, value, 0, 0};
-        recorder.append(Arrival{t0 + i * 1000 / 123, 0}, report);
+        const COMM_UART_OBJ report = {0xA1, {}, RateCode, 4, 0, 3, value, 0, 0};
+        recorder.append(Arrival{t0 + i * 1000 / rate, 0}, report);
         if (i % 65536 == 65535 && !recorder.flush())
             return false;
     }

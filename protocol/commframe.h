@@ -64,6 +64,16 @@ extern const QStringList sa_table;
 extern const QStringList ch_table;
 extern const QStringList id_table;
 
+// Samples a second of each sample-rate code, in sa_table's order: the one
+// place the rates are written as numbers, for the analyses, the simulated
+// board and whatever else needs a rate from a code.
+constexpr std::array<int, 4> SampleRates = {4, 10, 62, 123};
+// Samples a second of a sample-rate code; 0 for a code outside the table.
+[[nodiscard]] constexpr int samplesPerSecond(uint8_t code)
+{
+    return code < SampleRates.size() ? SampleRates[code] : 0;
+}
+
 // Registers the frame type under the name "COMM_UART_OBJ"; returns its id.
 int registerFrameMetaType();
 

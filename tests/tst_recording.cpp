@@ -4,6 +4,7 @@
 // and `orvale-qv --summary` gives them to scripts with no display.
 
 #include "csvrecorder.h"
+#include "failuretexts.h"
 #include "mainwindow.h"
 #include "recordingreader.h"
 #include "recordingwindow.h"
@@ -40,7 +41,7 @@ std::unique_ptr<ReportHistory> readBack(const QString &path, qint64 *skipped = n
 {
     RecordingReader reader;
     if (!reader.readFile(path))
-        qWarning("%s", qPrintable(reader.errorString()));
+        qWarning("%s", qPrintable(readerFailureText(reader.failure())));
     if (skipped)
         *skipped = reader.skippedLines();
     return reader.takeHistory();
@@ -157,6 +158,12 @@ void TestRecording::variations_data()
                                      << QVector<qint64>{} << QVector<uint>{} << QByteArray() << 0ll;
     QTest::newRow("no value_v") << QByteArray("utc_time,value\n") << QStringLiteral("没有 value_v 列")
                                 << QVector<qint64>{} << QVector<uint>{} << QByteArray() << 0ll;
+    QTest::newRow("first line too long to be names") << QByteArray(5000, 'x') + "\n" + header + row0
+                                                     << QStringLiteral("不是记录文件：第一行不是列名") << QVector<qint64>{}
+                                                     << QVector<uint>{} << QByteArray() << 0ll;
+    QTest::newRow("unpaired quote in the names") << QByteArray("utc_time,\"value_v\n") + row0
+                                                 << QStringLiteral("不是记录文件：第一行的引号不成对") << QVector<qint64>{}
+                                                 << QVector<uint>{} << QByteArray() << 0ll;
     QTest::newRow("empty") << QByteArray() << QStringLiteral("文件是空的") << QVector<qint64>{} << QVector<uint>{}
                            << QByteArray() << 0ll;
 }
@@ -176,8 +183,9 @@ void TestRecording::variations()
     RecordingReader fromFile, inPieces;
     QCOMPARE(fromFile.readFile(path), error.isEmpty());
     QCOMPARE(inPieces.readBytes(file.constData(), file.size(), 3), error.isEmpty());
-    QVERIFY2(fromFile.errorString().contains(error), qPrintable(fromFile.errorString()));
-    QCOMPARE(inPieces.errorString(), fromFile.errorString());
+    const QString shown = readerFailureText(fromFile.failure());
+    QVERIFY2(shown.contains(error), qPrintable(shown));
+    QVERIFY(inPieces.failure() == fromFile.failure());
     if (!error.isEmpty())
         return;
     QTEST(fromFile.skippedLines(), "skipped");
@@ -199,7 +207,8 @@ void TestRecording::refusesTooManyRows()
     const QByteArray file = CsvRecorder::Header + QByteArray(RecordingReader::MaxRows + 1, '\n');
     RecordingReader reader;
     QVERIFY(!reader.readBytes(file.constData(), file.size()));
-    QVERIFY2(reader.errorString().contains(QLatin1String("100000000")), qPrintable(reader.errorString()));
+    const QString shown = readerFailureText(reader.failure());
+    QVERIFY2(shown.contains(QLatin1String("100000000")), qPrintable(shown));
     QVERIFY(!reader.takeHistory());
 }
 
@@ -210,7 +219,7 @@ void TestRecording::summary()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QLatin1String(name));
-    const auto run = [&env](const QStringList &arguments, QByteArray *out = nullptr) {
+    const auto run = [&env](const QStringList &arguments, QByteArray *out = nullptr, QByteArray *err = nullptr) {
         QProcess process;
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(ORVALE_QV), arguments);
@@ -218,7 +227,10 @@ void TestRecording::summary()
             return -1;
         if (out)
             *out = process.readAllStandardOutput();
-        if (process.exitCode() != 0 && process.readAllStandardError().isEmpty())
+        const QByteArray why = process.readAllStandardError();
+        if (err)
+            *err = why;
+        if (process.exitCode() != 0 && why.isEmpty())
             return -2;  // a failure must say why
         return process.exitCode();
     };
@@ -251,10 +263,28 @@ void TestRecording::summary()
     QCOMPARE(json.value(QLatin1String("effective_bits")).toDouble(),
              analysis::resolutionBits(2.5, m_liveLastMinute.rmsMicrovolts));
 
+    // Files it cannot take: the reason in the command line's English, not
+    // in the window's Chinese.
     const QString notRecording = m_dir.filePath(QStringLiteral("notes.csv"));
     write(notRecording, "time,value\n");
-    QCOMPARE(run({QStringLiteral("--summary"), notRecording}), 1);
-    QCOMPARE(run({QStringLiteral("--summary"), m_dir.filePath(QStringLiteral("missing.csv"))}), 1);
+    const QString empty = m_dir.filePath(QStringLiteral("empty.csv"));
+    write(empty, QByteArray());
+    const QString missing = m_dir.filePath(QStringLiteral("missing.csv"));
+    const struct
+    {
+        QString path;
+        QString reason;
+    } refused[] = {
+        {notRecording, QStringLiteral("not a recording: the first line has no utc_time and value_v columns")},
+        {empty, QStringLiteral("the file is empty")},
+        {m_dir.path(), QStringLiteral("is a directory")},
+        {missing, QStringLiteral("No such file or directory")},
+    };
+    for (const auto &file : refused) {
+        QByteArray err;
+        QCOMPARE(run({QStringLiteral("--summary"), file.path}, nullptr, &err), 1);
+        QCOMPARE(QString::fromUtf8(err), QStringLiteral("orvale-qv: %1: %2\n").arg(file.path, file.reason));
+    }
     QCOMPARE(run({QStringLiteral("--summary"), m_recorded, QStringLiteral("--bogus")}), 2);
     QCOMPARE(run({QStringLiteral("--summary"), m_recorded, QStringLiteral("--full-scale"), QStringLiteral("0")}), 2);
     QCOMPARE(run({QStringLiteral("--summary"), m_recorded, QStringLiteral("--span"), QStringLiteral("ten")}), 2);

@@ -266,7 +266,7 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY(!flushed);
         QCOMPARE(failed.count(), 1);
-        QCOMPARE(failed.at(0).at(0).toString(), QString::fromLocal8Bit(strerror(EFBIG)));
+        QCOMPARE(recorder.failure().systemReason, QString::fromLocal8Bit(strerror(EFBIG)));
         QCOMPARE(QFileInfo(path).size(), qint64(qstrlen(CsvRecorder::Header)) + 4 * row);
         QCOMPARE(recorder.rowCount(), 4);
     }
@@ -291,7 +291,7 @@ private slots:
         const qint64 size = QFileInfo(dir.filePath(QStringLiteral("full.csv"))).size();
         QProcess::execute("umount", {dir.path()});
         QVERIFY(!flushed);
-        QCOMPARE(recorder.errorString(), QString::fromLocal8Bit(strerror(ENOSPC)));
+        QCOMPARE(recorder.failure().systemReason, QString::fromLocal8Bit(strerror(ENOSPC)));
         QCOMPARE(kept.last(), QString());  // ends on a whole row
         QCOMPARE(kept.size() - 2, int(recorder.rowCount()));
         QVERIFY2(32768 - size < kept.at(1).size() + 1, qPrintable(QString::number(size)));  // all but a row's room used

@@ -41,8 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool wholeOk = whole.readBytes(file, length);
     const bool piecesOk = pieces.readBytes(file, length, block);
     check(wholeOk == piecesOk, "result depends on the block size");
-    check(whole.errorString() == pieces.errorString(), "error depends on the block size");
-    check(wholeOk == whole.errorString().isEmpty(), "a failure without a reason, or a reason with success");
+    check(whole.failure() == pieces.failure(), "error depends on the block size");
+    check(wholeOk == (whole.failure().error == RecordingReader::Error::None),
+          "a failure without a reason, or a reason with success");
     check(whole.skippedLines() == pieces.skippedLines(), "skipped lines depend on the block size");
     const auto a = whole.takeHistory(), b = pieces.takeHistory();
     check(bool(a) == wholeOk && bool(b) == piecesOk, "history and result disagree");

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "boardsignal.h"
 
+#include "commframe.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -35,13 +37,8 @@ BoardSignal::BoardSignal(const Levels &levels, quint32 seed)
 
 std::optional<double> BoardSignal::sampleRateOfCode(uint8_t sampleRateCode)
 {
-    switch (sampleRateCode) {
-    case 0: return 4.0;
-    case 1: return 10.0;
-    case 2: return 62.0;
-    case 3: return 123.0;
-    default: return std::nullopt;
-    }
+    const int rate = orvale::samplesPerSecond(sampleRateCode);
+    return rate > 0 ? std::optional<double>(rate) : std::nullopt;
 }
 
 double BoardSignal::filterFactor(uint8_t filterCode)

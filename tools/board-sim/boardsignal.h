@@ -29,7 +29,8 @@ public:
     // The next sample, in counts of 10 nV, rounded and held within 32 bits.
     [[nodiscard]] uint32_t next(uint8_t sampleRateCode, uint8_t filterCode);
 
-    // Samples a second of a sample-rate code (4, 10, 62, 123 for codes 0-3).
+    // Samples a second of a sample-rate code (the protocol's table); none for
+    // a code outside it.
     [[nodiscard]] static std::optional<double> sampleRateOfCode(uint8_t sampleRateCode);
     // The factor by which a filter code scales the white noise (1 for codes
     // outside the table), and the white rms at a rate and filter, in µV.
