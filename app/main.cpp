@@ -64,10 +64,11 @@ int main(int argc, char *argv[])
         return badStart(refused);
 
     TerminationSignals stops;
-    // Without it the program still ends from its window; a script's stop
-    // would then end it without writing the recording, so say so.
+    // The window still ends the program in order; a script's stop would end
+    // it at once, without the recording's last rows, so say so and go on.
     if (!stops.isActive())
-        std::fprintf(stderr, "orvale-qv: SIGTERM, SIGINT and SIGHUP will end the program without closing the recording: %s\n",
+        std::fprintf(stderr, "orvale-qv: SIGTERM, SIGINT and SIGHUP are not handled (%s): they end the program "
+                             "without writing a recording's last rows\n",
                      qPrintable(stops.errorString()));
     QObject::connect(&stops, &TerminationSignals::received, &app, &QCoreApplication::quit);
     window.show();
