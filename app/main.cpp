@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -31,33 +32,44 @@ int badStart(const QString &message)
 
 int main(int argc, char *argv[])
 {
-    // Before any QApplication: the figures of a recording need no display.
-    if (orvale::summaryRequested(argc, argv))
-        return orvale::runSummary(argc, argv);
-    preparePainting();
     QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
     QCoreApplication::setApplicationName(QStringLiteral("orvale-qv"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
 
     // Read before any application object: a bad option ends the program
     // before it needs a display.
-    const CommandLine command = parseCommandLine(argumentsOf(argc, argv));
-    if (command.action == CommandLine::Print) {
-        std::fputs(qPrintable(command.text), stdout);
+    orvale::CommandLine command = orvale::viewerCommandLine();
+    switch (command.parse(argumentsOf(argc, argv))) {
+    case orvale::CommandLine::Print:
+        std::fputs(qPrintable(command.text()), stdout);
         return 0;
+    case orvale::CommandLine::Fail:
+        return badStart(command.text());
+    case orvale::CommandLine::Summary: {
+        // The figures of a recording need no display.
+        QCoreApplication app(argc, argv);
+        return orvale::runSummary(command.summary());
     }
-    if (command.action == CommandLine::Fail)
-        return badStart(command.text);
+    case orvale::CommandLine::Run:
+        break;
+    }
 
+    preparePainting();
     orvale::registerFrameMetaType();
     QApplication app(argc, argv);
     MainWindow window;
     window.setWindowTitle(QStringLiteral(" Orvale QV1.0  "));
-    const QString refused = window.prepareStart(command.options);
+    const QString refused = window.prepareStart(command.start());
     if (!refused.isEmpty())
         return badStart(refused);
 
     TerminationSignals stops;
+    // The window still ends the program in order; a script's stop would end
+    // it at once, without the recording's last rows, so say so and go on.
+    if (!stops.isActive())
+        std::fprintf(stderr, "orvale-qv: SIGTERM, SIGINT and SIGHUP are not handled (%s): they end the program "
+                             "without writing a recording's last rows\n",
+                     qPrintable(stops.errorString()));
     QObject::connect(&stops, &TerminationSignals::received, &app, &QCoreApplication::quit);
     window.show();
     return app.exec();

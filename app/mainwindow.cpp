@@ -7,8 +7,10 @@
 #include "commframe.h"
 #include "csvrecorder.h"
 #include "failuretexts.h"
+#include "linesettings.h"
 #include "logwriter.h"
 #include "portlist.h"
+#include "reconnectwatcher.h"
 #include "trendwindow.h"
 #include "recordingreader.h"
 #include "recordingwindow.h"
@@ -18,7 +20,6 @@
 #include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
@@ -26,6 +27,7 @@
 #include <QMessageLogger>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -102,11 +104,14 @@ void MainWindow::on_openButton_clicked()
 bool MainWindow::openPort()
 {
     serial = new QSerialPort;
-    serial->setPortName(ui->PortBox->currentText());
+    // The boxes cannot be edited, so their entries always read as settings.
+    const std::optional<LineSettings> settings = LineSettings::fromEntries(
+        ui->BaudBox->currentText(), ui->BitNumBox->currentText(), ui->ParityBox->currentText(),
+        ui->StopBox->currentText());
 
-    if (!serial->open(QIODevice::ReadWrite) || !applyLineSettings()) {
+    if (!settings || !openLine(*serial, ui->PortBox->currentText(), *settings)) {
         // Not reported as open: the window stays Closed and says why.
-        const QString reason = serial->errorString();
+        const QString reason = settings ? serial->errorString() : tr("线路设置无效");
         releasePort(false);
         ui->statusBar->showMessage(tr("串口打开失败：") + reason);
         return false;
@@ -122,29 +127,6 @@ bool MainWindow::openPort()
     connect(serial, &QSerialPort::readyRead, this, &MainWindow::Read_Data);
     connect(serial, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
     return true;
-}
-
-bool MainWindow::applyLineSettings()
-{
-    const int baud = ui->BaudBox->currentText().toInt(nullptr, 10);
-    if (!serial->setBaudRate(baud, QSerialPort::AllDirections))
-        return false;
-
-    const QSerialPort::DataBits dataBits =
-        ui->BitNumBox->currentText() == QLatin1String("7") ? QSerialPort::Data7 : QSerialPort::Data8;
-    if (!serial->setDataBits(dataBits))
-        return false;
-
-    const QSerialPort::Parity parity =
-        ui->ParityBox->currentText() == QLatin1String("1") ? QSerialPort::EvenParity : QSerialPort::NoParity;
-    if (!serial->setParity(parity))
-        return false;
-
-    // No line has zero stop bits: the entry "0" keeps one.
-    if (!serial->setStopBits(QSerialPort::OneStop))
-        return false;
-
-    return serial->setFlowControl(QSerialPort::NoFlowControl);
 }
 
 void MainWindow::closePort()
@@ -397,31 +379,16 @@ void MainWindow::setUpPortMenu()
     // it while it is unplugged.
     connect(ui->PortBox, QOverload<int>::of(&QComboBox::activated), this, &MainWindow::onPortChosen);
 
-    // A look once a second bounds the wait; the watcher on the node's folder
-    // makes it sooner. Neither opens anything.
-    m_portCheck.setInterval(1000);
-    connect(&m_portCheck, &QTimer::timeout, this, &MainWindow::checkWaitedPort);
+    m_reconnect = new ReconnectWatcher(this);
+    connect(m_reconnect, &ReconnectWatcher::openDue, this, &MainWindow::reopenWaitedPort);
 }
 
-// The node a port name stands for: a plain name lives in /dev.
-static QString portPath(const QString &name)
-{
-    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
-}
-
-void MainWindow::waitForPort(const QString &name)
+void MainWindow::waitForPort(const QString &name, bool triedNow)
 {
     if (name.isEmpty())
         return;
     stopWaiting();
-    m_waitedPort = name;
-    m_mayReopen = true;
-    if (!m_portWatcher) {
-        m_portWatcher = new QFileSystemWatcher(this);
-        connect(m_portWatcher, &QFileSystemWatcher::directoryChanged, this, &MainWindow::checkWaitedPort);
-    }
-    m_portWatcher->addPath(QFileInfo(portPath(name)).absolutePath());
-    m_portCheck.start();
+    m_reconnect->waitFor(name, triedNow);
     if (!m_reconnectLabel) {
         m_reconnectLabel = new QLabel(ui->statusBar);
         m_reconnectLabel->setObjectName(QStringLiteral("reconnectLabel"));
@@ -433,38 +400,29 @@ void MainWindow::waitForPort(const QString &name)
 
 void MainWindow::stopWaiting()
 {
-    m_waitedPort.clear();
-    m_portCheck.stop();
-    if (m_portWatcher && !m_portWatcher->directories().isEmpty())
-        m_portWatcher->removePaths(m_portWatcher->directories());
+    m_reconnect->stop();
     if (m_reconnectLabel)
         m_reconnectLabel->hide();
 }
 
-void MainWindow::checkWaitedPort()
+void MainWindow::reopenWaitedPort(const QString &name)
 {
-    if (m_waitedPort.isEmpty() || serial)
-        return;
-    // exists() follows a symbolic link: a link left pointing at a vanished
-    // node counts as absent.
-    if (!QFileInfo::exists(portPath(m_waitedPort))) {
-        m_mayReopen = true;
+    // A port open by other means ends the wait.
+    if (serial) {
+        stopWaiting();
         return;
     }
-    if (!m_mayReopen)
-        return;
-    m_mayReopen = false;
     // The port list may have dropped the entry while the node was gone.
-    if (ui->PortBox->findText(m_waitedPort) < 0)
-        ui->PortBox->addItem(m_waitedPort);
-    ui->PortBox->setCurrentText(m_waitedPort);
+    if (ui->PortBox->findText(name) < 0)
+        ui->PortBox->addItem(name);
+    ui->PortBox->setCurrentText(name);
     if (openPort())
         stopWaiting();
 }
 
 void MainWindow::onPortChosen(int index)
 {
-    if (!m_waitedPort.isEmpty() && ui->PortBox->itemText(index) != m_waitedPort)
+    if (m_reconnect->isWaiting() && ui->PortBox->itemText(index) != m_reconnect->name())
         stopWaiting();
 }
 
@@ -480,19 +438,21 @@ QString MainWindow::prepareStart(const StartOptions &options)
     {
         const char *option;
         QComboBox *box;
-        QString value;
+        QString value;  // the entry; empty: as the form starts
     };
-    QString port = options.port;
+    const LineOptions &line = options.line;
+    QString port = line.port;
     // A path into /dev that the list holds by its plain name is that entry.
     if (port.startsWith(QLatin1String("/dev/")) && ui->PortBox->findText(port.mid(5)) >= 0)
         port = port.mid(5);
     if (!port.isEmpty() && ui->PortBox->findText(port) < 0)
         ui->PortBox->addItem(port);
-    const Choice choices[] = {{"port", ui->PortBox, port},
-                              {"baud", ui->BaudBox, options.baud},
-                              {"data-bits", ui->BitNumBox, options.dataBits},
-                              {"parity", ui->ParityBox, options.parity},
-                              {"stop-bits", ui->StopBox, options.stopBits}};
+    const Choice choices[] = {
+        {"port", ui->PortBox, port},
+        {"baud", ui->BaudBox, line.baud ? QString::number(*line.baud) : QString()},
+        {"data-bits", ui->BitNumBox, line.dataBits ? LineSettings::dataBitsText(*line.dataBits) : QString()},
+        {"parity", ui->ParityBox, line.parity ? LineSettings::parityText(*line.parity) : QString()},
+        {"stop-bits", ui->StopBox, line.stopBitsEntry ? QString::number(*line.stopBitsEntry) : QString()}};
     for (const Choice &choice : choices) {
         if (choice.value.isEmpty())
             continue;
@@ -513,10 +473,9 @@ QString MainWindow::prepareStart(const StartOptions &options)
     if (options.open) {
         QTimer::singleShot(0, this, [this] {
             const QString name = ui->PortBox->currentText();
-            if (!openPort() && m_autoReconnect->isChecked()) {
-                waitForPort(name);
-                m_mayReopen = false;  // tried just now: next when the node comes (back)
-            }
+            // Tried just now: the next try when the node comes (back).
+            if (!openPort() && m_autoReconnect->isChecked())
+                waitForPort(name, true);
         });
     }
     return QString();

@@ -7,17 +7,18 @@
 
 #include <QMainWindow>
 #include <QSerialPort>
-#include <QTimer>
 
 #include <cstdint>
 
+namespace orvale {
 struct StartOptions;
+class ReconnectWatcher;
+}
 class Ui_MainWindow;
 class LogWriter;
 class CsvRecorder;
 class TrendWindow;
 class QAction;
-class QFileSystemWatcher;
 class QLabel;
 
 // The one window of the program and the controller behind it: opens and
@@ -47,7 +48,7 @@ public:
     // settings, and the recording, which starts at once. Opening the port
     // and showing the trend window wait for the event loop, so they happen
     // once the window is up. An empty text when all was taken, else why not.
-    QString prepareStart(const StartOptions &options);
+    QString prepareStart(const orvale::StartOptions &options);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -67,7 +68,6 @@ private:
     void closePort();
     void releasePort(bool discardBuffered);
     void setSettingsEnabled(bool enabled);
-    bool applyLineSettings();
     void onPortError(QSerialPort::SerialPortError error);
     void showNewestReport();
     void setUpDataMenu();
@@ -77,9 +77,9 @@ private:
     void showTrendWindow();
     void askForRecordingToOpen();
     void setUpPortMenu();
-    void waitForPort(const QString &name);
+    void waitForPort(const QString &name, bool triedNow = false);
     void stopWaiting();
-    void checkWaitedPort();
+    void reopenWaitedPort(const QString &name);
     void onPortChosen(int index);
 
     Ui_MainWindow *ui = nullptr;
@@ -103,16 +103,10 @@ private:
     QAction *m_stopRecording = nullptr;
     QLabel *m_recordingLabel = nullptr;
 
-    // After a device vanished: the port name waited for (empty when not
-    // waiting), and whether the node may be opened once it is seen. An open
-    // that failed is not tried again until the node has gone and come
-    // back: opening a port can reset a board, and a node that exists but
-    // cannot be opened must not be hammered.
+    // After a device vanished, the wait for its node to come back; it says
+    // when to open, and the window opens with a new port object.
     QString m_openedPort;
-    QString m_waitedPort;
-    bool m_mayReopen = false;
+    orvale::ReconnectWatcher *m_reconnect = nullptr;
     QAction *m_autoReconnect = nullptr;
     QLabel *m_reconnectLabel = nullptr;
-    QFileSystemWatcher *m_portWatcher = nullptr;
-    QTimer m_portCheck;
 };

@@ -289,6 +289,11 @@ void TestRecording::summary()
     QCOMPARE(run({QStringLiteral("--summary"), m_recorded, QStringLiteral("--full-scale"), QStringLiteral("0")}), 2);
     QCOMPARE(run({QStringLiteral("--summary"), m_recorded, QStringLiteral("--span"), QStringLiteral("ten")}), 2);
     QCOMPARE(run({QStringLiteral("--summary")}), 2);
+    // One dash as two, as the window's options take them: the figures, not a window.
+    QByteArray oneDash, twoDashes;
+    QCOMPARE(run({QStringLiteral("-summary"), m_recorded}, &oneDash), 0);
+    QCOMPARE(run({QStringLiteral("--summary"), m_recorded}, &twoDashes), 0);
+    QCOMPARE(oneDash, twoDashes);
     QCOMPARE(run({QStringLiteral("--help")}, &out), 0);
     QVERIFY(out.contains("--summary") && out.contains("--full-scale") && out.contains("--span"));
 }

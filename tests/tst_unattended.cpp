@@ -99,8 +99,8 @@ private slots:
         QVERIFY(QFile::link(board->path, link));
         m_window = std::make_unique<MainWindow>();
         QVERIFY(child<QAction>("actionAutoReconnect")->isChecked());  // on by default
-        StartOptions options;
-        options.port = link;
+        orvale::StartOptions options;
+        options.line.port = link;
         options.open = true;
         QCOMPARE(m_window->prepareStart(options), QString());
         m_window->show();
@@ -162,44 +162,14 @@ private slots:
         watchedPath.clear();
     }
 
-    void commandLine_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("error");  // part of the message; empty: accepted
-        QTest::newRow("all") << QStringList{"--port", "COM3", "--baud", "9600", "--data-bits", "7", "--parity", "1",
-                                            "--stop-bits", "0", "--open", "--record", "a.csv", "--trend"} << "";
-        QTest::newRow("Qt's own") << QStringList{"-platform", "offscreen", "-style", "fusion"} << "";
-        QTest::newRow("unknown") << QStringList{"--bogus"} << "bogus";
-        QTest::newRow("no value") << QStringList{"--port"} << "port";
-        QTest::newRow("baud word") << QStringList{"--baud", "fast"} << "--baud";
-        QTest::newRow("data bits 9") << QStringList{"--data-bits", "9"} << "--data-bits";
-        QTest::newRow("parity 2") << QStringList{"--parity", "2"} << "--parity";
-        QTest::newRow("stop bits 2") << QStringList{"--stop-bits", "2"} << "--stop-bits";
-        QTest::newRow("twice") << QStringList{"--port", "COM1", "--port", "COM2"} << "more than once";
-        QTest::newRow("stray") << QStringList{"COM1"} << "COM1";
-    }
-
-    void commandLine()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, error);
-        const CommandLine parsed = parseCommandLine(QStringList{"orvale-qv"} + arguments);
-        QCOMPARE(parsed.action, error.isEmpty() ? CommandLine::Run : CommandLine::Fail);
-        QVERIFY2(parsed.text.contains(error), qPrintable(parsed.text));
-        if (arguments.size() > 4) {
-            const StartOptions &o = parsed.options;
-            QCOMPARE(QStringList({o.port, o.baud, o.dataBits, o.parity, o.stopBits, o.recordFile}),
-                     QStringList({"COM3", "9600", "7", "1", "0", "a.csv"}));
-            QVERIFY(o.open && o.trend);
-        }
-    }
-
-    // The program itself: what only the window can judge, and the exit status.
+    // The program itself: what only the window can judge, and the exit status
+    // (the parser's refusals are tested in tst_line).
     void badStartExitsTwo_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
         QTest::newRow("option") << QStringList{"--parity", "2"} << "orvale-qv: --parity wants 0 or 1, not \"2\"\n";
+        QTest::newRow("span alone") << QStringList{"--span", "60"} << "orvale-qv: --span goes with --summary\n";
         QTest::newRow("baud not offered") << QStringList{"--baud", "12345"}
                                           << "orvale-qv: --baud 12345: not one of 4800, 9600, 115200\n";
         QTest::newRow("record") << QStringList{"--record", "/nonexistent/x.csv"}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 class QSocketNotifier;
 
@@ -19,15 +20,20 @@ public:
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
 
-    // False when the pipe or a handler could not be set up.
-    bool isActive() const { return m_notifier != nullptr; }
+    // False when the pipe or a handler could not be set up; the signals
+    // then keep what they did before (by default, end the program at once).
+    [[nodiscard]] bool isActive() const { return m_notifier != nullptr; }
+    // Why not, when not active.
+    [[nodiscard]] QString errorString() const { return m_error; }
 
 signals:
     void received(int signalNumber);
 
 private:
     void readPipe();
+    void restorePrevious();
 
     int m_pipe[2] = {-1, -1};
     QSocketNotifier *m_notifier = nullptr;
+    QString m_error;
 };

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <iterator>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,6 +14,9 @@ namespace {
 
 const int Handled[] = {SIGTERM, SIGINT, SIGHUP};
 volatile sig_atomic_t writeEnd = -1;
+// What each signal did before, given back at the end; only those replaced.
+struct sigaction previous[std::size(Handled)];
+size_t replaced = 0;
 
 extern "C" void onTerminationSignal(int signalNumber)
 {
@@ -26,17 +31,26 @@ extern "C" void onTerminationSignal(int signalNumber)
 
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
-    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        m_error = QStringLiteral("pipe: ") + QString::fromLocal8Bit(std::strerror(errno));
         return;
+    }
     writeEnd = m_pipe[1];
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     // Interrupted system calls go on: the event loop sees the pipe at its next turn.
     action.sa_flags = SA_RESTART;
-    for (int number : Handled) {
-        if (::sigaction(number, &action, nullptr) != 0)
+    for (replaced = 0; replaced < std::size(Handled); ++replaced) {
+        if (::sigaction(Handled[replaced], &action, &previous[replaced]) != 0) {
+            m_error = QStringLiteral("sigaction(%1): %2")
+                          .arg(Handled[replaced])
+                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
+            // Not half set up: a handler already in place would write into a
+            // pipe nobody reads, and that signal would no longer end anything.
+            restorePrevious();
             return;
+        }
     }
     m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
@@ -44,16 +58,18 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 
 TerminationSignals::~TerminationSignals()
 {
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (int number : Handled)
-        ::sigaction(number, &action, nullptr);
-    writeEnd = -1;
+    restorePrevious();
     for (int fd : m_pipe) {
         if (fd >= 0)
             ::close(fd);
     }
+}
+
+void TerminationSignals::restorePrevious()
+{
+    for (; replaced > 0; --replaced)
+        ::sigaction(Handled[replaced - 1], &previous[replaced - 1], nullptr);
+    writeEnd = -1;
 }
 
 void TerminationSignals::readPipe()

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "summary.h"
 
+#include "commandline.h"
 #include "recordingreader.h"
 #include "reporthistory.h"
 #include "spananalysis.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
 
@@ -17,8 +16,6 @@
 namespace orvale {
 
 namespace {
-
-constexpr double DefaultFullScaleVolts = 5.0;
 
 // Shortest text that reads back as the same double: full precision without
 // the noise digits of a fixed 17; null for what JSON cannot hold.
@@ -54,20 +51,6 @@ QByteArray utcText(qint64 ms)
     return '"' + QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz'Z'")).toLatin1() + '"';
 }
 
-int usageError(const QString &message)
-{
-    std::fprintf(stderr, "orvale-qv: %s\n(orvale-qv --help lists the options)\n", qUtf8Printable(message));
-    return 2;
-}
-
-// A positive, finite number given to an option, or NaN.
-double positiveValue(const QString &text)
-{
-    bool ok = false;
-    const double v = text.toDouble(&ok);
-    return ok && std::isfinite(v) && v > 0 ? v : std::nan("");
-}
-
 // Why the recording could not be read, in the command line's English (the
 // window has its own wording).
 QString failureText(const RecordingReader::Failure &failure)
@@ -93,61 +76,11 @@ QString failureText(const RecordingReader::Failure &failure)
 
 } // namespace
 
-bool summaryRequested(int argc, char *argv[])
+int runSummary(const SummaryOptions &options)
 {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "--summary" || arg.startsWith("--summary="))
-            return true;
-    }
-    return false;
-}
-
-QList<QCommandLineOption> summaryOptions()
-{
-    return {
-        QCommandLineOption(QStringLiteral("summary"),
-                           QStringLiteral("Prints the figures of the recording <file> (CSV) as JSON and exits."),
-                           QStringLiteral("file")),
-        QCommandLineOption(QStringLiteral("full-scale"),
-                           QStringLiteral("With --summary: full scale for the resolution in bits, volts (default 5)."),
-                           QStringLiteral("volts")),
-        QCommandLineOption(QStringLiteral("span"),
-                           QStringLiteral("With --summary: only the last <seconds> of the recording (default: all)."),
-                           QStringLiteral("seconds")),
-    };
-}
-
-int runSummary(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Without options: the window for a 24-bit ADC board on a serial line.\n"
-        "With --summary: the figures of a recording as one JSON object on standard output."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
-    const QList<QCommandLineOption> options = summaryOptions();
-    const QCommandLineOption &summary = options.at(0), &fullScale = options.at(1), &span = options.at(2);
-    parser.addOption(help);
-    parser.addOptions(options);
-    if (!parser.parse(app.arguments()))
-        return usageError(parser.errorText());
-    if (parser.isSet(help)) {
-        std::fputs(qUtf8Printable(parser.helpText()), stdout);
-        return 0;
-    }
-    if (!parser.isSet(summary))
-        return usageError(QStringLiteral("--full-scale and --span go with --summary"));
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument: ") + parser.positionalArguments().constFirst());
-    const double fullScaleVolts = parser.isSet(fullScale) ? positiveValue(parser.value(fullScale)) : DefaultFullScaleVolts;
-    if (std::isnan(fullScaleVolts))
-        return usageError(QStringLiteral("--full-scale needs a positive number of volts, not '%1'").arg(parser.value(fullScale)));
-    const double spanSeconds = parser.isSet(span) ? positiveValue(parser.value(span)) : 0;
-    if (std::isnan(spanSeconds) || spanSeconds > 1e12)
-        return usageError(QStringLiteral("--span needs a positive number of seconds, not '%1'").arg(parser.value(span)));
-
-    const QString path = parser.value(summary);
+    const double fullScaleVolts = options.fullScaleVolts;
+    const double spanSeconds = options.spanSeconds;
+    const QString &path = options.file;
     RecordingReader reader;
     if (!reader.readFile(path)) {
         std::fprintf(stderr, "orvale-qv: %s: %s\n", qUtf8Printable(path), qUtf8Printable(failureText(reader.failure())));

@@ -1,0 +1,260 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "commandline.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+#include <utility>
+
+namespace orvale {
+
+namespace {
+
+// Qt's own options, which the window's application object takes out of the
+// command line after this parse: they must pass here untouched.
+const char *const QtOptionsWithValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+                                          "qwindowtitle", "qwindowicon", "display", "geometry", "title", "name",
+                                          "style", "stylesheet", "session", "visual", "ncols"};
+const char *const QtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "cmap"};
+
+// A positive, finite number given to an option, or NaN.
+double positiveValue(const QString &text)
+{
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    return ok && std::isfinite(v) && v > 0 ? v : std::nan("");
+}
+
+} // namespace
+
+LineSettings LineOptions::over(LineSettings base) const
+{
+    base.baud = baud.value_or(base.baud);
+    base.dataBits = dataBits.value_or(base.dataBits);
+    base.parity = parity.value_or(base.parity);
+    base.stopBitsEntry = stopBitsEntry.value_or(base.stopBitsEntry);
+    return base;
+}
+
+CommandLine::CommandLine(const QString &program, const QString &description, Groups groups)
+    : m_program(program), m_description(description), m_groups(groups)
+{
+    if (groups & LineGroup) {
+        add({QStringLiteral("port"),
+             QStringLiteral("The port: a name as the port list shows it (COM3 means /dev/COM3) or a path."),
+             QStringLiteral("name")},
+            LineGroup);
+        add({QStringLiteral("baud"), QStringLiteral("The baud rate: 4800, 9600 or 115200."), QStringLiteral("n")},
+            LineGroup);
+        add({QStringLiteral("data-bits"), QStringLiteral("Data bits: 7 or 8."), QStringLiteral("7|8")}, LineGroup);
+        add({QStringLiteral("parity"), QStringLiteral("Parity: 0 (none) or 1 (even)."), QStringLiteral("0|1")},
+            LineGroup);
+        add({QStringLiteral("stop-bits"), QStringLiteral("The stop bits entry: 0 or 1 (both are one stop bit)."),
+             QStringLiteral("0|1")},
+            LineGroup);
+    }
+    if (groups & WindowGroup) {
+        add({QStringLiteral("open"), QStringLiteral("Opens the port once the window is up.")}, WindowGroup);
+        add({QStringLiteral("record"), QStringLiteral("Records every report into this CSV file from the start."),
+             QStringLiteral("file")},
+            WindowGroup);
+        add({QStringLiteral("trend"), QStringLiteral("Shows the trend window.")}, WindowGroup);
+    }
+    if (groups & SummaryGroup) {
+        add({QStringLiteral("summary"),
+             QStringLiteral("Prints the figures of the recording <file> (CSV) as JSON and exits."),
+             QStringLiteral("file")},
+            SummaryGroup);
+        add({QStringLiteral("full-scale"),
+             QStringLiteral("With --summary: full scale for the resolution in bits, volts (default 5)."),
+             QStringLiteral("volts")},
+            SummaryGroup, QStringLiteral("summary"));
+        add({QStringLiteral("span"),
+             QStringLiteral("With --summary: only the last <seconds> of the recording (default: all)."),
+             QStringLiteral("seconds")},
+            SummaryGroup, QStringLiteral("summary"));
+    }
+}
+
+void CommandLine::addOption(const QCommandLineOption &option, const QString &goesWith)
+{
+    add(option, Group(0), goesWith);
+}
+
+void CommandLine::add(const QCommandLineOption &option, Group group, const QString &goesWith)
+{
+    m_entries.append({option, group, goesWith});
+}
+
+CommandLine::Action CommandLine::fail(const QString &message)
+{
+    m_text = message;
+    return m_action = Fail;
+}
+
+bool CommandLine::refuse(const QString &message)
+{
+    fail(message);
+    return false;
+}
+
+QString CommandLine::helpText() const
+{
+    // The help text names the program from the application's arguments;
+    // it is printed before any application object exists.
+    if (QCoreApplication::instance())
+        return m_parser->helpText();
+    int argc = 1;
+    QByteArray name = m_program.toLocal8Bit();
+    char *argv[] = {name.data(), nullptr};
+    QCoreApplication forTheText(argc, argv);
+    return m_parser->helpText();
+}
+
+CommandLine::Action CommandLine::parse(const QStringList &arguments)
+{
+    m_start = StartOptions();
+    m_summary = SummaryOptions();
+    m_text.clear();
+    m_parser = std::make_unique<QCommandLineParser>();
+    QCommandLineParser &parser = *m_parser;
+    parser.setApplicationDescription(m_description);
+    // One dash and one letter are Qt's own short options; no clusters. So
+    // "-summary" is "--summary", as an operator would expect.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version."));
+    parser.addOptions({help, version});
+    for (const Entry &entry : std::as_const(m_entries))
+        parser.addOption(entry.option);
+    if (m_groups & WindowGroup) {
+        for (const char *name : QtOptionsWithValue) {
+            QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(option);
+        }
+        for (const char *name : QtFlags) {
+            QCommandLineOption option(QString::fromLatin1(name), QString());
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(option);
+        }
+    }
+
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().constFirst()));
+    if (parser.isSet(help) || parser.isSet(version)) {
+        m_text = parser.isSet(help) ? helpText()
+                                    : QStringLiteral("%1 %2\n").arg(m_program, QCoreApplication::applicationVersion());
+        return m_action = Print;
+    }
+
+    const bool summary = (m_groups & SummaryGroup) && parser.isSet(QStringLiteral("summary"));
+    for (const Entry &entry : std::as_const(m_entries)) {
+        const QString name = entry.option.names().constFirst();
+        if (!parser.isSet(name))
+            continue;
+        // Each option once: with two values, which one the operator meant is a guess.
+        if (!entry.option.valueName().isEmpty() && parser.values(name).size() > 1)
+            return fail(QStringLiteral("--%1 is given more than once").arg(name));
+        // An option that only has a meaning beside another would otherwise
+        // be dropped without a word.
+        if (!entry.goesWith.isEmpty() && !parser.isSet(entry.goesWith))
+            return fail(QStringLiteral("--%1 goes with --%2").arg(name, entry.goesWith));
+        // The summary prints and exits: what the window or the line would
+        // take has no effect there.
+        if (summary && (entry.group == LineGroup || entry.group == WindowGroup))
+            return fail(QStringLiteral("--%1 does not go with --summary").arg(name));
+    }
+
+    if (!readLine() || !readWindow() || !readSummary())
+        return m_action;
+    return m_action = summary ? Summary : Run;
+}
+
+bool CommandLine::readLine()
+{
+    if (!(m_groups & LineGroup))
+        return true;
+    const QCommandLineParser &parser = *m_parser;
+    LineOptions &line = m_start.line;
+    const auto given = [&parser](const char *name, QString *value) {
+        *value = parser.value(QLatin1String(name));
+        return parser.isSet(QLatin1String(name));
+    };
+    QString text;
+    if (given("port", &line.port) && line.port.trimmed().isEmpty())
+        return refuse(QStringLiteral("--port wants a port name or path"));
+    if (given("baud", &text) && !(line.baud = LineSettings::parseBaud(text)))
+        return refuse(QStringLiteral("--baud wants a whole number, not \"%1\"").arg(text));
+    if (given("data-bits", &text) && !(line.dataBits = LineSettings::parseDataBits(text)))
+        return refuse(QStringLiteral("--data-bits wants 7 or 8, not \"%1\"").arg(text));
+    if (given("parity", &text) && !(line.parity = LineSettings::parseParity(text)))
+        return refuse(QStringLiteral("--parity wants 0 or 1, not \"%1\"").arg(text));
+    if (given("stop-bits", &text) && !(line.stopBitsEntry = LineSettings::parseStopBitsEntry(text)))
+        return refuse(QStringLiteral("--stop-bits wants 0 or 1, not \"%1\"").arg(text));
+    return true;
+}
+
+bool CommandLine::readWindow()
+{
+    if (!(m_groups & WindowGroup))
+        return true;
+    const QCommandLineParser &parser = *m_parser;
+    m_start.open = parser.isSet(QStringLiteral("open"));
+    m_start.trend = parser.isSet(QStringLiteral("trend"));
+    m_start.recordFile = parser.value(QStringLiteral("record"));
+    if (parser.isSet(QStringLiteral("record")) && m_start.recordFile.isEmpty())
+        return refuse(QStringLiteral("--record wants a file name"));
+    return true;
+}
+
+bool CommandLine::readSummary()
+{
+    if (!(m_groups & SummaryGroup))
+        return true;
+    const QCommandLineParser &parser = *m_parser;
+    m_summary.file = parser.value(QStringLiteral("summary"));
+    if (parser.isSet(QStringLiteral("summary")) && m_summary.file.isEmpty())
+        return refuse(QStringLiteral("--summary wants a file name"));
+    if (parser.isSet(QStringLiteral("full-scale"))) {
+        const QString text = parser.value(QStringLiteral("full-scale"));
+        m_summary.fullScaleVolts = positiveValue(text);
+        if (std::isnan(m_summary.fullScaleVolts))
+            return refuse(QStringLiteral("--full-scale needs a positive number of volts, not '%1'").arg(text));
+    }
+    if (parser.isSet(QStringLiteral("span"))) {
+        const QString text = parser.value(QStringLiteral("span"));
+        m_summary.spanSeconds = positiveValue(text);
+        // Beyond this the span's milliseconds would not fit a qint64.
+        if (std::isnan(m_summary.spanSeconds) || m_summary.spanSeconds > 1e12)
+            return refuse(QStringLiteral("--span needs a positive number of seconds, not '%1'").arg(text));
+    }
+    return true;
+}
+
+bool CommandLine::isSet(const QString &name) const
+{
+    return m_parser && m_parser->isSet(name);
+}
+
+QString CommandLine::value(const QString &name) const
+{
+    return m_parser ? m_parser->value(name) : QString();
+}
+
+CommandLine viewerCommandLine()
+{
+    return CommandLine(QStringLiteral("orvale-qv"),
+                       QStringLiteral("Shows the readings of a 24-bit ADC board on a serial line; with --summary,\n"
+                                      "prints the figures of a recording as one JSON object on standard output.\n"
+                                      "\n"
+                                      "Exit status: 0 when the window is closed or the program is ended by\n"
+                                      "SIGTERM, SIGINT or SIGHUP (the recording is written and closed first);\n"
+                                      "2 for a bad option or value. With --summary: 0, or 1 when the file\n"
+                                      "cannot be read or is no recording."),
+                       CommandLine::LineGroup | CommandLine::WindowGroup | CommandLine::SummaryGroup);
+}
+
+} // namespace orvale

@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "linesettings.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QFlags>
+#include <QList>
+#include <QSerialPort>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace orvale {
+
+// The line as the command line sets it; what is not given stays as the
+// program starts it.
+struct LineOptions
+{
+    QString port;  // a name (COM3 means /dev/COM3) or a path; empty: not given
+    std::optional<qint32> baud;
+    std::optional<QSerialPort::DataBits> dataBits;
+    std::optional<QSerialPort::Parity> parity;
+    std::optional<int> stopBitsEntry;
+
+    // `base` with every given setting in its place.
+    [[nodiscard]] LineSettings over(LineSettings base) const;
+};
+
+// What the command line asks of the window at its start.
+struct StartOptions
+{
+    LineOptions line;
+    bool open = false;
+    QString recordFile;
+    bool trend = false;
+};
+
+// The figures of a recording, printed instead of showing the window.
+struct SummaryOptions
+{
+    QString file;
+    double fullScaleVolts = 5;
+    double spanSeconds = 0;  // the last seconds counted; 0: the whole recording
+};
+
+// One parser for every program of the project. A program takes the shared
+// groups it has (the line, the window's start, the summary) and adds its
+// own options; every value is checked here, once, and comes out typed. A
+// refusal is one line for standard error, and the program exits 2.
+class CommandLine
+{
+public:
+    enum Group {
+        LineGroup = 0x1,     // --port --baud --data-bits --parity --stop-bits
+        WindowGroup = 0x2,   // --open --record --trend, and the toolkit's own options
+        SummaryGroup = 0x4,  // --summary FILE [--full-scale V] [--span SECONDS]
+    };
+    Q_DECLARE_FLAGS(Groups, Group)
+    enum Action {
+        Run,      // the program's own work, with the options read
+        Summary,  // print the summary (summary()) and exit
+        Print,    // text() to standard output, exit 0
+        Fail,     // text() is the one line for standard error, exit 2
+    };
+
+    CommandLine(const QString &program, const QString &description, Groups groups);
+
+    // An option of the program's own. With `goesWith` (an option's name) it
+    // is refused unless that one is given too.
+    void addOption(const QCommandLineOption &option, const QString &goesWith = QString());
+
+    // `arguments` begin with the program's name, as main() has them. One
+    // dash or two: "-summary" is "--summary".
+    [[nodiscard]] Action parse(const QStringList &arguments);
+
+    [[nodiscard]] Action action() const { return m_action; }
+    [[nodiscard]] QString text() const { return m_text; }
+    [[nodiscard]] const LineOptions &line() const { return m_start.line; }
+    [[nodiscard]] const StartOptions &start() const { return m_start; }
+    [[nodiscard]] const SummaryOptions &summary() const { return m_summary; }
+    // The program's own options, as given.
+    [[nodiscard]] bool isSet(const QString &name) const;
+    [[nodiscard]] QString value(const QString &name) const;
+
+private:
+    struct Entry
+    {
+        QCommandLineOption option;
+        Group group;  // 0: the program's own
+        QString goesWith;
+    };
+    void add(const QCommandLineOption &option, Group group, const QString &goesWith = QString());
+    Action fail(const QString &message);
+    bool refuse(const QString &message);
+    [[nodiscard]] QString helpText() const;
+    [[nodiscard]] bool readLine();
+    [[nodiscard]] bool readWindow();
+    [[nodiscard]] bool readSummary();
+
+    QString m_program;
+    QString m_description;
+    Groups m_groups;
+    QList<Entry> m_entries;
+    // Built by each parse(); the program's own options are read from it.
+    std::unique_ptr<QCommandLineParser> m_parser;
+
+    Action m_action = Fail;
+    QString m_text;
+    StartOptions m_start;
+    SummaryOptions m_summary;
+};
+
+// orvale-qv's command line: the window, started with the line and start
+// options, or the summary of a recording.
+[[nodiscard]] CommandLine viewerCommandLine();
+
+} // namespace orvale
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(orvale::CommandLine::Groups)

@@ -1,0 +1,373 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The line without a window: its settings, opening a port, the wait for a
+// vanished port, the one command line, the summary of a recording, and the
+// end on SIGTERM. Qt Core alone, which ldd of this suite shows.
+
+#include "commandline.h"
+#include "commframe.h"
+#include "csvrecorder.h"
+#include "linesettings.h"
+#include "ptyboard.h"
+#include "reconnectwatcher.h"
+#include "summary.h"
+#include "terminationsignals.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <cstdio>
+#include <dlfcn.h>
+#include <functional>
+#include <optional>
+#include <termios.h>
+
+using namespace orvale;
+
+namespace {
+
+// Set to a signal's number, the next sigaction() for it fails as a system
+// short of resources would make it.
+int failSigactionFor = 0;
+
+// Runs `work` with standard output going into a file; returns what it wrote.
+QByteArray capturedStdout(const std::function<void()> &work)
+{
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("out")));
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, STDOUT_FILENO);
+    ::close(file);
+    work();
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    QFile out(QString::fromLocal8Bit(path));
+    return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray();
+}
+
+} // namespace
+
+extern "C" int sigaction(int number, const struct sigaction *action, struct sigaction *old) noexcept
+{
+    static const auto real =
+        reinterpret_cast<int (*)(int, const struct sigaction *, struct sigaction *)>(dlsym(RTLD_NEXT, "sigaction"));
+    if (number == failSigactionFor && action) {
+        errno = EINVAL;
+        return -1;
+    }
+    return real(number, action, old);
+}
+
+class TestLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void entries()
+    {
+        // Only what the window's boxes and the command line offer reads as a setting.
+        QCOMPARE(LineSettings::parseBaud(QStringLiteral("115200")), std::optional<qint32>(115200));
+        for (const char *bad : {"", "0", "-9600", "+9600", " 9600", "9600 ", "96OO", "99999999999"})
+            QVERIFY2(!LineSettings::parseBaud(QLatin1String(bad)), bad);
+        QCOMPARE(LineSettings::parseDataBits(QStringLiteral("7")), std::optional(QSerialPort::Data7));
+        QVERIFY(!LineSettings::parseDataBits(QStringLiteral("9")));
+        // Parity "1" is even; stop bits "0" keeps one: no line has none.
+        QCOMPARE(LineSettings::parseParity(QStringLiteral("1")), std::optional(QSerialPort::EvenParity));
+        QCOMPARE(LineSettings::parseParity(QStringLiteral("0")), std::optional(QSerialPort::NoParity));
+        QVERIFY(!LineSettings::parseParity(QStringLiteral("2")));
+        const auto stopZero = LineSettings::fromEntries("4800", "8", "0", "0");
+        QVERIFY(stopZero);
+        QCOMPARE(stopZero->stopBitsEntry, 0);
+        QCOMPARE(stopZero->stopBits(), QSerialPort::OneStop);
+        QVERIFY(!LineSettings::fromEntries("4800", "8", "0", "2"));
+        // Written back as the boxes list them, for the window to select.
+        for (const auto d : {QSerialPort::Data7, QSerialPort::Data8})
+            QCOMPARE(LineSettings::parseDataBits(LineSettings::dataBitsText(d)), std::optional(d));
+        for (const auto p : {QSerialPort::NoParity, QSerialPort::EvenParity})
+            QCOMPARE(LineSettings::parseParity(LineSettings::parityText(p)), std::optional(p));
+        // What the command line leaves out stays as it was.
+        LineOptions given;
+        given.parity = QSerialPort::EvenParity;
+        LineSettings base;
+        base.baud = 4800;
+        const LineSettings both = given.over(base);
+        QCOMPARE(both.baud, 4800);
+        QCOMPARE(both.parity, QSerialPort::EvenParity);
+        QCOMPARE(both.dataBits, base.dataBits);
+    }
+
+    void opening()
+    {
+        PtyBoard board;
+        QVERIFY(!board.path.isEmpty());
+        QCOMPARE(portPath(QStringLiteral("ttyUSB0")), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(portPath(board.path), board.path);
+        // A plain name lives in /dev: "pts/N" is the pseudo-terminal itself.
+        QVERIFY(board.path.startsWith(QLatin1String("/dev/")));
+        LineSettings settings;
+        settings.baud = 115200;
+        QSerialPort port;
+        QVERIFY2(openLine(port, board.path.mid(5), settings), qPrintable(port.errorString()));
+        termios line = {};
+        QCOMPARE(tcgetattr(int(port.handle()), &line), 0);
+        QCOMPARE(int(cfgetospeed(&line)), int(B115200));
+        QCOMPARE(int(cfgetispeed(&line)), int(B115200));
+        QCOMPARE(int(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)), int(CS8));
+        port.close();
+        // A pseudo-terminal turns down 7 data bits: not open, and why.
+        settings.dataBits = QSerialPort::Data7;
+        QVERIFY(!openLine(port, board.path, settings));
+        QVERIFY(!port.errorString().isEmpty());
+        port.close();
+        QVERIFY(!openLine(port, QStringLiteral("orvale-no-such-port"), LineSettings()));
+        QCOMPARE(port.error(), QSerialPort::DeviceNotFoundError);
+    }
+
+    void reconnectWatcher()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("ttyADC"));
+        const QString nowhere = dir.filePath(QStringLiteral("unplugged"));
+        PtyBoard board;
+        QVERIFY(!board.path.isEmpty());
+        const auto plug = [&](bool in) {
+            QFile::remove(link);
+            QVERIFY(QFile::link(in ? board.path : nowhere, link));
+        };
+        ReconnectWatcher watcher;
+        QSignalSpy due(&watcher, &ReconnectWatcher::openDue);
+        // The owner opens on its own port object and ends the wait once open.
+        bool openForReal = false;
+        QSerialPort port;
+        connect(&watcher, &ReconnectWatcher::openDue, this, [&](const QString &name) {
+            if (openForReal && openLine(port, name, LineSettings()))
+                watcher.stop();
+        });
+
+        // A link left pointing at nothing is absent; the folder's watch alone
+        // (the look is far off) sees the node come.
+        plug(false);
+        watcher.setCheckInterval(60000);
+        watcher.waitFor(link);
+        QVERIFY(watcher.isWaiting());
+        QTest::qWait(300);
+        QCOMPARE(due.count(), 0);
+        plug(true);
+        QTRY_COMPARE_WITH_TIMEOUT(due.count(), 1, 3000);
+        QCOMPARE(due.at(0).at(0).toString(), link);
+
+        // The opening failed: not asked again while the node stays...
+        watcher.setCheckInterval(20);
+        QTest::qWait(200);
+        QCOMPARE(due.count(), 1);
+        // ...nor while it is gone, only once it is back.
+        QFile::remove(link);
+        QTest::qWait(200);
+        QCOMPARE(due.count(), 1);
+        plug(true);
+        QTRY_COMPARE(due.count(), 2);
+
+        // Ended by the operator: nothing more, whatever the node does.
+        watcher.stop();
+        QVERIFY(!watcher.isWaiting());
+        plug(false);
+        QTest::qWait(100);
+        plug(true);
+        QTest::qWait(200);
+        QCOMPARE(due.count(), 2);
+
+        // Tried just now: the next try waits for the node to go and come back.
+        watcher.waitFor(link, true);
+        QTest::qWait(200);
+        QCOMPARE(due.count(), 2);
+        openForReal = true;
+        plug(false);
+        QTest::qWait(100);
+        plug(true);
+        QTRY_COMPARE(due.count(), 3);
+        QVERIFY(port.isOpen());
+        QVERIFY(!watcher.isWaiting());
+        QTest::qWait(200);
+        QCOMPARE(due.count(), 3);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<QString>("text");  // the whole refusal; for others a part
+        using C = CommandLine;
+        QTest::newRow("all the window's") << QStringList{"--port", "COM3", "--baud", "9600", "--data-bits", "7",
+                                                         "--parity", "1", "--stop-bits", "0", "--open", "--record",
+                                                         "a.csv", "--trend"} << int(C::Run) << "";
+        QTest::newRow("Qt's own") << QStringList{"-platform", "offscreen", "-style", "fusion", "-reverse"} << int(C::Run)
+                                  << "";
+        QTest::newRow("summary") << QStringList{"--summary", "a.csv", "--full-scale", "2.5", "--span", "60"}
+                                 << int(C::Summary) << "";
+        QTest::newRow("-summary") << QStringList{"-summary", "a.csv", "-full-scale", "2.5", "-span", "60"}
+                                  << int(C::Summary) << "";
+        QTest::newRow("help") << QStringList{"-h"} << int(C::Print) << "--span <seconds>";
+        QTest::newRow("unknown") << QStringList{"--bogus"} << int(C::Fail) << "Unknown option 'bogus'.";
+        QTest::newRow("no value") << QStringList{"--port"} << int(C::Fail) << "Missing value after '--port'.";
+        QTest::newRow("empty port") << QStringList{"--port", " "} << int(C::Fail) << "--port wants a port name or path";
+        QTest::newRow("baud word") << QStringList{"--baud", "fast"} << int(C::Fail)
+                                   << "--baud wants a whole number, not \"fast\"";
+        QTest::newRow("baud 0") << QStringList{"--baud", "0"} << int(C::Fail) << "--baud wants a whole number, not \"0\"";
+        QTest::newRow("data bits 9") << QStringList{"--data-bits", "9"} << int(C::Fail)
+                                     << "--data-bits wants 7 or 8, not \"9\"";
+        QTest::newRow("parity 2") << QStringList{"--parity", "2"} << int(C::Fail) << "--parity wants 0 or 1, not \"2\"";
+        QTest::newRow("stop bits 2") << QStringList{"--stop-bits", "2"} << int(C::Fail)
+                                     << "--stop-bits wants 0 or 1, not \"2\"";
+        QTest::newRow("empty record") << QStringList{"--record="} << int(C::Fail) << "--record wants a file name";
+        QTest::newRow("twice") << QStringList{"--port", "COM1", "--port", "COM2"} << int(C::Fail)
+                               << "--port is given more than once";
+        QTest::newRow("summary twice") << QStringList{"--summary", "a", "-summary", "b"} << int(C::Fail)
+                                       << "--summary is given more than once";
+        QTest::newRow("stray") << QStringList{"COM1"} << int(C::Fail) << "unexpected argument: COM1";
+        QTest::newRow("span alone") << QStringList{"--span", "60"} << int(C::Fail) << "--span goes with --summary";
+        QTest::newRow("full scale alone") << QStringList{"--port", "COM1", "-full-scale", "5"} << int(C::Fail)
+                                          << "--full-scale goes with --summary";
+        QTest::newRow("summary and port") << QStringList{"--summary", "a.csv", "--port", "COM1"} << int(C::Fail)
+                                          << "--port does not go with --summary";
+        QTest::newRow("summary and record") << QStringList{"--record", "b.csv", "--summary", "a.csv"} << int(C::Fail)
+                                            << "--record does not go with --summary";
+        QTest::newRow("summary no file") << QStringList{"--summary="} << int(C::Fail) << "--summary wants a file name";
+        QTest::newRow("full scale 0") << QStringList{"--summary", "a", "--full-scale", "0"} << int(C::Fail)
+                                      << "--full-scale needs a positive number of volts, not '0'";
+        QTest::newRow("span ten") << QStringList{"--summary", "a", "--span", "ten"} << int(C::Fail)
+                                  << "--span needs a positive number of seconds, not 'ten'";
+        QTest::newRow("span too long") << QStringList{"--summary", "a", "--span", "1e13"} << int(C::Fail)
+                                       << "--span needs a positive number of seconds, not '1e13'";
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, action);
+        QFETCH(QString, text);
+        CommandLine command = viewerCommandLine();
+        QCOMPARE(int(command.parse(QStringList{"orvale-qv"} + arguments)), action);
+        QCOMPARE(int(command.action()), action);
+        if (action == CommandLine::Fail) {
+            QCOMPARE(command.text(), text);  // one line, as main() prints it
+            return;
+        }
+        QVERIFY2(command.text().contains(text), qPrintable(command.text()));
+        if (QByteArray(QTest::currentDataTag()) == "all the window's") {
+            const StartOptions &o = command.start();
+            QCOMPARE(o.line.port, QStringLiteral("COM3"));
+            QCOMPARE(o.line.baud, std::optional<qint32>(9600));
+            QCOMPARE(o.line.dataBits, std::optional(QSerialPort::Data7));
+            QCOMPARE(o.line.parity, std::optional(QSerialPort::EvenParity));
+            QCOMPARE(o.line.stopBitsEntry, std::optional(0));
+            QCOMPARE(o.recordFile, QStringLiteral("a.csv"));
+            QVERIFY(o.open && o.trend);
+        } else if (action == CommandLine::Summary) {
+            QCOMPARE(command.summary().file, QStringLiteral("a.csv"));
+            QCOMPARE(command.summary().fullScaleVolts, 2.5);
+            QCOMPARE(command.summary().spanSeconds, 60.0);
+        } else if (action == CommandLine::Run) {
+            // Nothing given, nothing set: the window keeps its own choices.
+            const StartOptions &o = command.start();
+            QVERIFY(o.line.port.isEmpty() && !o.line.baud && !o.line.dataBits && !o.line.parity);
+            QVERIFY(!o.open && !o.trend && o.recordFile.isEmpty());
+        }
+    }
+
+    // A second program takes the line's group and adds its own options.
+    void anotherProgram()
+    {
+        CommandLine command(QStringLiteral("logger"), QString(), CommandLine::LineGroup);
+        command.addOption({QStringLiteral("output"), QString(), QStringLiteral("dir")});
+        command.addOption({QStringLiteral("rotate"), QString(), QStringLiteral("hours")}, QStringLiteral("output"));
+        QCOMPARE(command.parse({"logger", "--port", "ttyUSB0", "--baud", "115200", "--output", "/var/x"}),
+                 CommandLine::Run);
+        QCOMPARE(command.line().over(LineSettings()).baud, 115200);
+        QCOMPARE(command.value(QStringLiteral("output")), QStringLiteral("/var/x"));
+        QVERIFY(!command.isSet(QStringLiteral("rotate")));
+        QCOMPARE(command.parse({"logger", "--rotate", "24"}), CommandLine::Fail);
+        QCOMPARE(command.text(), QStringLiteral("--rotate goes with --output"));
+        // The window's and the summary's options are not its own.
+        for (const char *other : {"--open", "--summary"}) {
+            QCOMPARE(command.parse({"logger", QLatin1String(other), "x"}), CommandLine::Fail);
+            QVERIFY2(command.text().startsWith(QLatin1String("Unknown option")), qPrintable(command.text()));
+        }
+    }
+
+    void summary()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("three.csv"));
+        CsvRecorder recorder;
+        QVERIFY(recorder.start(path));
+        for (uint32_t value : {100000000u, 100000100u, 100000200u}) {
+            COMM_UART_OBJ frame = {};
+            frame.value = value;
+            recorder.append(Arrival::now(), frame);
+        }
+        recorder.stop();
+        SummaryOptions options;
+        options.file = path;
+        int status = -1;
+        const QByteArray out = capturedStdout([&] { status = runSummary(options); });
+        QCOMPARE(status, 0);
+        QVERIFY2(out.startsWith("{\"file\": \"three.csv\", \"reports\": 3,") && out.contains("\"max_v\": 1.000002,"),
+                 out.constData());
+        options.file = dir.filePath(QStringLiteral("missing.csv"));
+        QCOMPARE(runSummary(options), 1);
+    }
+
+    // This suite runs the summary and the line as the programs do: none of
+    // it may bring in the window system.
+    void needsNoGui()
+    {
+        const QString ldd = QStandardPaths::findExecutable(QStringLiteral("ldd"));
+        if (ldd.isEmpty())
+            QSKIP("no ldd on this system");
+        QProcess process;
+        process.start(ldd, {QCoreApplication::applicationFilePath()});
+        QVERIFY(process.waitForFinished(30000));
+        const QString libraries = QString::fromLocal8Bit(process.readAllStandardOutput());
+        QVERIFY2(libraries.contains(QLatin1String("libQt")) && libraries.contains(QLatin1String("Core")),
+                 qPrintable(libraries));
+        for (const char *unwanted : {"Gui", "Widgets", "libX11", "libxcb", "libGL"})
+            QVERIFY2(!libraries.contains(QLatin1String(unwanted)), unwanted);
+    }
+
+    void terminationSignals()
+    {
+        {
+            TerminationSignals stops;
+            QVERIFY(stops.isActive());
+            QSignalSpy received(&stops, &TerminationSignals::received);
+            std::raise(SIGHUP);
+            QTRY_COMPARE(received.count(), 1);
+            QCOMPARE(received.at(0).at(0).toInt(), int(SIGHUP));
+        }
+        // One handler refused: none is left behind, and each signal does what
+        // it did before instead of feeding a pipe nobody reads.
+        std::signal(SIGTERM, SIG_IGN);
+        failSigactionFor = SIGINT;
+        {
+            TerminationSignals stops;
+            failSigactionFor = 0;
+            QVERIFY(!stops.isActive());
+            QVERIFY2(stops.errorString().startsWith(QLatin1String("sigaction(")), qPrintable(stops.errorString()));
+            struct sigaction now = {};
+            ::sigaction(SIGTERM, nullptr, &now);
+            QVERIFY(now.sa_handler == SIG_IGN);
+        }
+        std::signal(SIGTERM, SIG_DFL);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLine)
+#include "tst_line.moc"
