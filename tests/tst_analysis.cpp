@@ -100,7 +100,8 @@ private slots:
         QCOMPARE(chooseRate(span).sampleRate, 50.0);
         QVERIFY(!chooseRate(span).fromCode);
         span.newestRunBegin = qint64(span.values.size()) - 127;
-        QCOMPARE(noiseSpectrum(span).problem, QStringLiteral("少于 128 条报告，无法计算噪声谱"));
+        QCOMPARE(noiseSpectrum(span).problem.code, AnalysisProblem::TooFewReports);
+        QCOMPARE(noiseSpectrum(span).problem.reportsNeeded, qint64(128));
         span.newestRunBegin -= 1;
         QCOMPARE(noiseSpectrum(span).segments, 3);
     }
