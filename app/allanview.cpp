@@ -5,42 +5,25 @@
 
 #include "qcustomplot.h"
 
-using namespace orvale::analysis;
-
-AllanView::AllanView(QCustomPlot *plot, QLabel *info, QPushButton *exportButton, QObject *parent)
-    : AnalysisPage(plot, info, exportButton, "allan", parent)
+AllanView::AllanView(const Widgets &widgets, QObject *parent)
+    : AnalysisPage(widgets, {"allan", &rows<&AnalysisResult::allan, &orvale::analysis::allanCsv>,
+                             QT_TRANSLATE_NOOP("AnalysisPage", "少于 %1 条报告，无法计算阿伦偏差")}, parent)
 {
     setUpPlot(tr("平均时间 τ (s)"), tr("阿伦偏差 (µV)"), true);
-    QCPGraph *adev = plot->addGraph();
-    adev->setName(tr("重叠阿伦偏差"));
-    adev->setPen(QPen(dataColour(), 1.5));
+    QCPGraph *adev = addGraph(tr("重叠阿伦偏差"), QPen(dataColour(), 1.5));
     adev->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 5));
-    QCPGraph *minimum = plot->addGraph();
+    QCPGraph *minimum = m_plot->addGraph();
     minimum->setName(tr("最小值"));
     minimum->setLineStyle(QCPGraph::lsNone);
     minimum->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, fitColour(), 10));
 }
 
-AnalysisScheduler::Analysis AllanView::analysis() const
+void AllanView::render(const AnalysisResult &result)
 {
-    return [](const SpanData &span) {
-        AnalysisResult r;
-        r.allan = allanDeviation(span);
-        return r;
-    };
-}
-
-void AllanView::show(const AnalysisResult &result)
-{
-    m_shown = result.allan;
-    const AllanDeviation &a = m_shown;
-    QString info = rateText(a.rate);
-    if (!a.problem.isNone() || a.tauSeconds.isEmpty()) {
-        m_plot->graph(0)->data()->clear();
-        m_plot->graph(1)->data()->clear();
-        showNothing(info, a.problem);
+    const orvale::analysis::AllanDeviation &a = result.allan;
+    if (showNothing(a.rate, a.problem, a.tauSeconds.isEmpty()))
         return;
-    }
+    QString info = rateText(a.rate);
     m_plot->graph(0)->setData(a.tauSeconds, a.adevMicrovolts, true);
     // Where averaging longer stops helping: what the operator looks for.
     int best = -1;
@@ -59,15 +42,3 @@ void AllanView::show(const AnalysisResult &result)
     finish(info, true);
 }
 
-QByteArray AllanView::csv() const
-{
-    return allanCsv(m_shown);
-}
-
-QString AllanView::tooFewText(qint64 reportsNeeded) const
-{
-    return tr("少于 %1 条报告，无法计算阿伦偏差").arg(reportsNeeded);
-}
-
-// Compiled with this file, so the build reads its headers once.
-#include "moc_allanview.cpp"

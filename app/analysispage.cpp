@@ -17,11 +17,17 @@
 
 using namespace orvale::analysis;
 
-AnalysisPage::AnalysisPage(QCustomPlot *plot, QLabel *info, QPushButton *exportButton, const char *name,
-                           QObject *parent)
-    : QObject(parent), m_plot(plot), m_info(info), m_export(exportButton), m_name(QLatin1String(name))
+AnalysisPage::AnalysisPage(const Widgets &widgets, const Kind &kind, QObject *parent)
+    : QObject(parent), m_plot(widgets.plot), m_info(widgets.info), m_export(widgets.exportButton), m_kind(kind)
 {
     connect(m_export, &QPushButton::clicked, this, &AnalysisPage::exportClicked);
+}
+
+void AnalysisPage::show(const AnalysisResult &result)
+{
+    // Kept for the export; its vectors are shared, not copied.
+    m_shown = result;
+    render(result);
 }
 
 void AnalysisPage::showAnalysing(qint64 reports)
@@ -32,7 +38,7 @@ void AnalysisPage::showAnalysing(qint64 reports)
 
 bool AnalysisPage::exportCsv(const QString &path) const
 {
-    return m_export->isEnabled() && writeCsvFile(path, csv());
+    return m_export->isEnabled() && writeCsvFile(path, m_kind.csv(m_shown));
 }
 
 QString AnalysisPage::proposedPath(const QString &what, const QString &suffix)
@@ -44,12 +50,20 @@ QString AnalysisPage::proposedPath(const QString &what, const QString &suffix)
 void AnalysisPage::exportClicked()
 {
     const QString path = QFileDialog::getSaveFileName(m_export->window(), tr("导出 CSV"),
-                                                      proposedPath(m_name, QStringLiteral(".csv")),
+                                                      proposedPath(QLatin1String(m_kind.name), QStringLiteral(".csv")),
                                                       tr("CSV 文件 (*.csv)"));
     if (path.isEmpty())
         return;
     if (!exportCsv(path))
         QMessageBox::warning(m_export->window(), tr("导出失败"), tr("无法写入 %1").arg(path));
+}
+
+QCPGraph *AnalysisPage::addGraph(const QString &name, const QPen &pen)
+{
+    QCPGraph *graph = m_plot->addGraph();
+    graph->setName(name);
+    graph->setPen(pen);
+    return graph;
 }
 
 void AnalysisPage::setUpPlot(const QString &xLabel, const QString &yLabel, bool logLog)
@@ -121,25 +135,24 @@ QString AnalysisPage::rateText(const RateChoice &r)
     return text;
 }
 
-QString AnalysisPage::tooFewText(qint64) const
+bool AnalysisPage::showNothing(const RateChoice &rate, const AnalysisProblem &problem, bool empty)
 {
-    return noReportsText();
-}
-
-QString AnalysisPage::noReportsText()
-{
-    return tr("时间段内没有报告");
-}
-
-void AnalysisPage::showNothing(QString info, const AnalysisProblem &problem)
-{
-    QString why = noReportsText();
-    if (problem.code == AnalysisProblem::TooFewReports)
-        why = tooFewText(problem.reportsNeeded);
+    if (!empty && problem.isNone())
+        return false;
+    for (int i = 0; i < m_plot->plottableCount(); ++i) {
+        if (auto *graph = qobject_cast<QCPGraph *>(m_plot->plottable(i)))
+            graph->data()->clear();
+        else if (auto *bars = qobject_cast<QCPBars *>(m_plot->plottable(i)))
+            bars->data()->clear();
+    }
+    QString why = tr("时间段内没有报告");
+    if (problem.code == AnalysisProblem::TooFewReports && m_kind.tooFewText)
+        why = tr(m_kind.tooFewText).arg(problem.reportsNeeded);
     else if (problem.code == AnalysisProblem::NoSampleRate)
         why = tr("报告的到达时间相同，无法确定采样率");
-    info += (info.isEmpty() ? QString() : QStringLiteral("；")) + why;
-    finish(info, false);
+    const QString info = rateText(rate);
+    finish(info + (info.isEmpty() ? QString() : QStringLiteral("；")) + why, false);
+    return true;
 }
 
 void AnalysisPage::finish(const QString &info, bool exportable)

@@ -3,13 +3,16 @@
 
 #include "analysisscheduler.h"
 
+#include <QByteArray>
 #include <QColor>
 #include <QObject>
 #include <QString>
 
 class QCPAxis;
+class QCPGraph;
 class QCustomPlot;
 class QLabel;
+class QPen;
 class QPushButton;
 
 // One analysis page of the trend view: it puts a result of its analysis on
@@ -20,13 +23,33 @@ class AnalysisPage : public QObject
     Q_OBJECT
 
 public:
-    // The widgets are the form's; `name` is the page's in file names.
-    AnalysisPage(QCustomPlot *plot, QLabel *info, QPushButton *exportButton, const char *name,
-                 QObject *parent = nullptr);
+    // The form's widgets of the page.
+    struct Widgets
+    {
+        QCustomPlot *plot = nullptr;
+        QLabel *info = nullptr;
+        QPushButton *exportButton = nullptr;
+    };
+    // What sets one page apart beside its drawing.
+    struct Kind
+    {
+        const char *name = nullptr;  // in the names of its files
+        QByteArray (*csv)(const AnalysisResult &result) = nullptr;
+        // Why nothing shows when the span has too few reports, untranslated,
+        // %1 the reports needed; without one, that the span holds none.
+        const char *tooFewText = nullptr;
+    };
 
-    // The analysis as the scheduler runs it (on a worker for a large span).
-    [[nodiscard]] virtual AnalysisScheduler::Analysis analysis() const = 0;
-    virtual void show(const AnalysisResult &result) = 0;
+    AnalysisPage(const Widgets &widgets, const Kind &kind, QObject *parent = nullptr);
+
+    // A Kind's csv: one part of a result in its analysis's format.
+    template<auto Part, auto Format>
+    static QByteArray rows(const AnalysisResult &result)
+    {
+        return Format(result.*Part);
+    }
+
+    void show(const AnalysisResult &result);
     // A large span is being analysed: what shows meanwhile is not exported.
     void showAnalysing(qint64 reports);
 
@@ -40,31 +63,32 @@ public:
     static QString proposedPath(const QString &what, const QString &suffix);
 
 protected:
-    [[nodiscard]] virtual QByteArray csv() const = 0;
-    // Why nothing shows when the analysis has too few reports; by default
-    // that the span holds none (all a histogram needs is one).
-    [[nodiscard]] virtual QString tooFewText(qint64 reportsNeeded) const;
+    // Draws a result with something to show (after showNothing() said no).
+    virtual void render(const AnalysisResult &result) = 0;
 
     void setUpPlot(const QString &xLabel, const QString &yLabel, bool logLog);
+    QCPGraph *addGraph(const QString &name, const QPen &pen);
     static void setLogRange(QCPAxis *axis, const QVector<double> &values, double marginFactor);
     // The sample rate used and the reports analysed; empty without reports.
     static QString rateText(const orvale::analysis::RateChoice &rate);
-    // The colours of the data and of what is fitted to it or marked on it.
-    static QColor dataColour() { return QColor(0x1f, 0x5f, 0xbf); }
-    static QColor fitColour() { return QColor(0xd0, 0x40, 0x20); }
-    // Shows `info` (if any) and why there is nothing to show; the plot's
-    // data is cleared by the page before.
-    void showNothing(QString info, const orvale::analysis::AnalysisProblem &problem);
+    // With nothing to show (`empty`, or a problem), clears the plot and says
+    // why, after the rate if there is one; true when it did.
+    bool showNothing(const orvale::analysis::RateChoice &rate, const orvale::analysis::AnalysisProblem &problem,
+                     bool empty);
     // Shows the line of text and the plot drawn; `exportable` enables the export.
     void finish(const QString &info, bool exportable);
 
+    // The colours of the data and of what is fitted to it or marked on it.
+    static QColor dataColour() { return QColor(0x1f, 0x5f, 0xbf); }
+    static QColor fitColour() { return QColor(0xd0, 0x40, 0x20); }
+
     QCustomPlot *m_plot = nullptr;
-    QLabel *m_info = nullptr;
-    QPushButton *m_export = nullptr;
 
 private:
     void exportClicked();
-    static QString noReportsText();
 
-    QString m_name;
+    QLabel *m_info = nullptr;
+    QPushButton *m_export = nullptr;
+    Kind m_kind;
+    AnalysisResult m_shown;
 };

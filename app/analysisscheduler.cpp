@@ -20,12 +20,11 @@ constexpr int AnalysisDutyDivisor = 8;
 
 } // namespace
 
-AnalysisScheduler::AnalysisScheduler(std::vector<Analysis> analyses, QObject *parent)
-    : QObject(parent), m_pages(analyses.size())
+AnalysisScheduler::AnalysisScheduler(int pages, Analysis analysis, QObject *parent)
+    : QObject(parent), m_analysis(analysis), m_pages(size_t(std::max(0, pages)))
 {
-    for (size_t page = 0; page < analyses.size(); ++page) {
+    for (size_t page = 0; page < m_pages.size(); ++page) {
         PageState &p = m_pages[page];
-        p.analysis = analyses[page];
         p.watcher = std::make_unique<QFutureWatcher<AnalysisResult>>();
         connect(p.watcher.get(), &QFutureWatcher<AnalysisResult>::finished, this,
                 [this, page] { finished(int(page)); });
@@ -94,7 +93,7 @@ void AnalysisScheduler::start(int page, qint64 begin, qint64 end)
     p.large = end - begin > LargeSpanReports;
     p.started.start();
     if (!p.large) {
-        p.result = p.analysis(copySpan(*m_history, begin, end));
+        p.result = m_analysis(page, copySpan(*m_history, begin, end));
         p.tookMs = p.started.elapsed();
         show(page);
         return;
@@ -139,10 +138,10 @@ void AnalysisScheduler::copyAndAnalyse(int page)
     copySpan(*m_history, begin, end, *p.room);
     p.begin = begin;
     p.end = end;
-    p.watcher->setFuture(QtConcurrent::run([analysis = p.analysis, span = std::shared_ptr<const SpanData>(p.room)] {
+    p.watcher->setFuture(QtConcurrent::run([analysis = m_analysis, page, span = std::shared_ptr<const SpanData>(p.room)] {
         QElapsedTimer timer;
         timer.start();
-        AnalysisResult r = analysis(*span);
+        AnalysisResult r = analysis(page, *span);
         r.tookMs = timer.elapsed();
         return r;
     }));

@@ -37,7 +37,8 @@ class AnalysisScheduler : public QObject
     Q_OBJECT
 
 public:
-    using Analysis = AnalysisResult (*)(const orvale::analysis::SpanData &span);
+    // The analysis of a page (numbered from 0), run on a worker for a large span.
+    using Analysis = AnalysisResult (*)(int page, const orvale::analysis::SpanData &span);
 
     // Spans above this many reports are analysed on a worker thread, and
     // refreshed at most every LargeSpanIntervalMs while their page shows.
@@ -45,8 +46,7 @@ public:
     static constexpr int LargeSpanIntervalMs = 2000;
     static constexpr int NoPage = -1;
 
-    // One page for each analysis, numbered in their order.
-    explicit AnalysisScheduler(std::vector<Analysis> analyses, QObject *parent = nullptr);
+    AnalysisScheduler(int pages, Analysis analysis, QObject *parent = nullptr);
     ~AnalysisScheduler() override;
 
     void setHistory(const ReportHistory *history);
@@ -72,7 +72,6 @@ signals:
 private:
     struct PageState
     {
-        Analysis analysis = nullptr;
         std::unique_ptr<QFutureWatcher<AnalysisResult>> watcher;
         bool busy = false;
         bool allocating = false;      // the worker is making room for the copy, not analysing
@@ -94,6 +93,7 @@ private:
     void finished(int page);
     void show(int page);
 
+    Analysis m_analysis = nullptr;
     const ReportHistory *m_history = nullptr;
     SpanChoice m_choice;
     // Counts the operator's changes of what is covered (choice, history).

@@ -5,49 +5,32 @@
 
 #include "qcustomplot.h"
 
-#include <QLabel>
-
 #include <algorithm>
 #include <cmath>
 
 using namespace orvale::analysis;
 
-HistogramView::HistogramView(QCustomPlot *plot, QLabel *info, QPushButton *exportButton, QObject *parent)
-    : AnalysisPage(plot, info, exportButton, "histogram", parent)
+HistogramView::HistogramView(const Widgets &widgets, QObject *parent)
+    : AnalysisPage(widgets, {"histogram", &rows<&AnalysisResult::histogram, &orvale::analysis::histogramCsv>,
+                             nullptr}, parent)
 {
     setUpPlot(tr("与平均值之差 (µV)"), tr("报告数"), false);
     const QColor data = dataColour();
-    auto *bars = new QCPBars(plot->xAxis, plot->yAxis);
+    auto *bars = new QCPBars(m_plot->xAxis, m_plot->yAxis);
     bars->setName(tr("每个区间的报告数"));
     bars->setPen(QPen(data.darker(130), 1));
     bars->setBrush(data.lighter(150));
     bars->setWidthType(QCPBars::wtPlotCoords);
-    QCPGraph *normal = plot->addGraph();
-    normal->setName(tr("正态分布：同平均值和 rms"));
-    normal->setPen(QPen(fitColour(), 2));
+    addGraph(tr("正态分布：同平均值和 rms"), QPen(fitColour(), 2));
 }
 
-AnalysisScheduler::Analysis HistogramView::analysis() const
+void HistogramView::render(const AnalysisResult &result)
 {
-    return [](const SpanData &span) {
-        AnalysisResult r;
-        r.histogram = histogram(span);
-        return r;
-    };
-}
-
-void HistogramView::show(const AnalysisResult &result)
-{
-    m_shown = result.histogram;
-    const Histogram &h = m_shown;
+    const Histogram &h = result.histogram;
+    if (showNothing(RateChoice(), AnalysisProblem(), h.total <= 0 || h.counts.isEmpty()))
+        return;
     auto *bars = qobject_cast<QCPBars *>(m_plot->plottable(0));
     QCPGraph *normal = m_plot->graph(0);
-    if (h.total <= 0 || h.counts.isEmpty()) {
-        bars->data()->clear();
-        normal->data()->clear();
-        showNothing(QString(), AnalysisProblem());
-        return;
-    }
     // Keys in µV from the mean: at 3.7 V with a few µV of noise, volts would
     // need ten figures on every tick.
     const double meanCounts = h.meanVolts * 1e8;
@@ -92,10 +75,3 @@ void HistogramView::show(const AnalysisResult &result)
            true);
 }
 
-QByteArray HistogramView::csv() const
-{
-    return histogramCsv(m_shown);
-}
-
-// Compiled with this file, so the build reads its headers once.
-#include "moc_histogramview.cpp"

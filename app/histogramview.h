@@ -5,19 +5,9 @@
 
 // The histogram page: counts of the span's values per bin in µV from the
 // mean, with the normal density of the same mean and rms over them.
-class HistogramView : public AnalysisPage
+class HistogramView final : public AnalysisPage
 {
-    Q_OBJECT
-
 public:
-    HistogramView(QCustomPlot *plot, QLabel *info, QPushButton *exportButton, QObject *parent = nullptr);
-
-    [[nodiscard]] AnalysisScheduler::Analysis analysis() const override;
-    void show(const AnalysisResult &result) override;
-
-protected:
-    [[nodiscard]] QByteArray csv() const override;
-
-private:
-    orvale::analysis::Histogram m_shown;
+    explicit HistogramView(const Widgets &widgets, QObject *parent = nullptr);
+    void render(const AnalysisResult &result) override;
 };

@@ -5,40 +5,23 @@
 
 #include "qcustomplot.h"
 
-using namespace orvale::analysis;
-
-SpectrumView::SpectrumView(QCustomPlot *plot, QLabel *info, QPushButton *exportButton, QObject *parent)
-    : AnalysisPage(plot, info, exportButton, "spectrum", parent)
+SpectrumView::SpectrumView(const Widgets &widgets, QObject *parent)
+    : AnalysisPage(widgets, {"spectrum", &rows<&AnalysisResult::spectrum, &orvale::analysis::spectrumCsv>,
+                             QT_TRANSLATE_NOOP("AnalysisPage", "少于 %1 条报告，无法计算噪声谱")}, parent)
 {
     setUpPlot(tr("频率 (Hz)"), tr("噪声谱密度 (µV/√Hz)"), true);
-    QCPGraph *density = plot->addGraph();
-    density->setName(tr("噪声谱密度"));
-    density->setPen(QPen(dataColour(), 1.5));
+    addGraph(tr("噪声谱密度"), QPen(dataColour(), 1.5));
 }
 
-AnalysisScheduler::Analysis SpectrumView::analysis() const
+void SpectrumView::render(const AnalysisResult &result)
 {
-    return [](const SpanData &span) {
-        AnalysisResult r;
-        r.spectrum = noiseSpectrum(span);
-        return r;
-    };
-}
-
-void SpectrumView::show(const AnalysisResult &result)
-{
-    m_shown = result.spectrum;
-    const Spectrum &s = m_shown;
-    const QString info = rateText(s.rate);
-    if (!s.problem.isNone() || s.frequencyHz.isEmpty()) {
-        m_plot->graph(0)->data()->clear();
-        showNothing(info, s.problem);
+    const orvale::analysis::Spectrum &s = result.spectrum;
+    if (showNothing(s.rate, s.problem, s.frequencyHz.isEmpty()))
         return;
-    }
     m_plot->graph(0)->setData(s.frequencyHz, s.densityUvPerSqrtHz, true);
     setLogRange(m_plot->xAxis, s.frequencyHz, 1.0);
     setLogRange(m_plot->yAxis, s.densityUvPerSqrtHz, 2.0);
-    finish(info
+    finish(rateText(s.rate)
                + tr("；Welch 法：每段 %1 点，%2 段，Hann 窗，半重叠，分辨率 %3 Hz")
                      .arg(s.segmentLength)
                      .arg(s.segments)
@@ -46,15 +29,3 @@ void SpectrumView::show(const AnalysisResult &result)
            true);
 }
 
-QByteArray SpectrumView::csv() const
-{
-    return spectrumCsv(m_shown);
-}
-
-QString SpectrumView::tooFewText(qint64 reportsNeeded) const
-{
-    return tr("少于 %1 条报告，无法计算噪声谱").arg(reportsNeeded);
-}
-
-// Compiled with this file, so the build reads its headers once.
-#include "moc_spectrumview.cpp"

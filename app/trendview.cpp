@@ -22,19 +22,37 @@ namespace {
 constexpr int RefreshIntervalMs = 100;
 const QString FullScaleKey = QStringLiteral("trendWindow/fullScaleVolts");
 
+// The analysis of each analysis page (HistogramPage first), as the
+// scheduler runs it.
+AnalysisResult analyse(int page, const SpanData &span)
+{
+    AnalysisResult r;
+    switch (TrendView::Page(page + 1)) {
+    case TrendView::HistogramPage:
+        r.histogram = histogram(span);
+        break;
+    case TrendView::SpectrumPage:
+        r.spectrum = noiseSpectrum(span);
+        break;
+    case TrendView::AllanPage:
+        r.allan = allanDeviation(span);
+        break;
+    default:
+        break;
+    }
+    return r;
+}
+
 } // namespace
 
 TrendView::TrendView(const ReportHistory *history, QWidget *parent)
     : QWidget(parent), ui(new Ui_TrendWindow), m_history(history)
 {
     ui->setupUi(this);
-    m_pages = {new HistogramView(ui->histogramPlot, ui->histogramInfo, ui->histogramExport, this),
-               new SpectrumView(ui->spectrumPlot, ui->spectrumInfo, ui->spectrumExport, this),
-               new AllanView(ui->allanPlot, ui->allanInfo, ui->allanExport, this)};
-    std::vector<AnalysisScheduler::Analysis> analyses;
-    for (const AnalysisPage *page : m_pages)
-        analyses.push_back(page->analysis());
-    m_scheduler = new AnalysisScheduler(std::move(analyses), this);
+    m_pages = {new HistogramView({ui->histogramPlot, ui->histogramInfo, ui->histogramExport}, this),
+               new SpectrumView({ui->spectrumPlot, ui->spectrumInfo, ui->spectrumExport}, this),
+               new AllanView({ui->allanPlot, ui->allanInfo, ui->allanExport}, this)};
+    m_scheduler = new AnalysisScheduler(int(m_pages.size()), &analyse, this);
     m_scheduler->setHistory(m_history);
     connect(m_scheduler, &AnalysisScheduler::analysing, this,
             [this](int page, qint64 reports) { m_pages[size_t(page)]->showAnalysing(reports); });
