@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QtConcurrentRun>
 
 #include <atomic>
@@ -60,10 +61,12 @@ RecordingWindow::RecordingWindow(const QString &path, QWidget *parent)
     m_skipped = new QLabel(this);
     m_skipped->setObjectName(QStringLiteral("recordingSkipped"));
     m_skipped->hide();
-    // The row above the view, inside the view's own margins.
-    const QMargins margins = m_view->layout()->contentsMargins();
+    // The row above the view, in from the edges as far as the view's own
+    // controls (the style's margins of a window's layout).
     auto *row = new QHBoxLayout;
-    row->setContentsMargins(margins.left(), margins.top(), margins.right(), 0);
+    row->setContentsMargins(style()->pixelMetric(QStyle::PM_LayoutLeftMargin),
+                            style()->pixelMetric(QStyle::PM_LayoutTopMargin),
+                            style()->pixelMetric(QStyle::PM_LayoutRightMargin), 0);
     row->addWidget(m_progress, 1);
     row->addWidget(m_cancel);
     row->addWidget(m_skipped);

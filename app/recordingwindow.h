@@ -15,9 +15,9 @@ class TrendView;
 
 // A recording read back, in a window of its own with a trend view: every
 // figure, page, export and cursor of the trend window over the file's
-// reports, no live data. The file is read on a worker thread, so the main window goes on
-// receiving meanwhile; the window shows the progress and can cancel it.
-// It owns its history, which goes when the window is closed.
+// reports, no live data. The file is read on a worker thread, so the main
+// window goes on receiving meanwhile; the window shows the progress and can
+// cancel it. It owns its history, which goes when the window is closed.
 class RecordingWindow : public QWidget
 {
     Q_OBJECT
@@ -28,7 +28,6 @@ public:
     ~RecordingWindow() override;
 
     bool isLoading() const;
-    TrendView &view() const { return *m_view; }
 
 signals:
     // The file's reports are shown.

@@ -8,8 +8,8 @@
 #include "reporthistory.h"
 #include "spectrumview.h"
 
-#include <QMessageBox>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QSettings>
 
 #include <algorithm>
