@@ -44,7 +44,7 @@ TrendPlot::TrendPlot(QWidget *parent) : QCustomPlot(parent)
     connect(this, &QCustomPlot::mouseRelease, this, [this](QMouseEvent *e) { cursorMouse(e); });
 }
 
-void TrendPlot::draw(const ReportHistory &history, const SpanChoice::Stretch &s)
+void TrendPlot::showStretch(const ReportHistory &history, const SpanChoice::Stretch &s)
 {
     if (s.end == s.begin) {
         graph(0)->data()->clear();

@@ -20,7 +20,7 @@ public:
 
     // Draws the reports of the stretch, at most as many points as there are
     // pixels across (the envelope of each), the value axis fitting them.
-    void draw(const ReportHistory &history, const SpanChoice::Stretch &stretch);
+    void showStretch(const ReportHistory &history, const SpanChoice::Stretch &stretch);
 
     // The cursors' times in seconds since the epoch, as the time axis.
     void setCursors(double firstS, double secondS);

@@ -181,7 +181,7 @@ void TrendView::refresh()
     if (page == TrendPage && (stretch.end != m_plotEnd || choice != m_plotChoice)) {
         m_plotEnd = stretch.end;
         m_plotChoice = choice;
-        ui->trendPlot->draw(*m_history, stretch);
+        ui->trendPlot->showStretch(*m_history, stretch);
     }
     m_scheduler->setChoice(choice);
     m_scheduler->setShownPage(isVisible() && page > TrendPage ? page - 1 : AnalysisScheduler::NoPage);
