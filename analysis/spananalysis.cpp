@@ -4,8 +4,6 @@
 #include "commframe.h"
 #include "reporthistory.h"
 
-#include <QCoreApplication>
-
 #include <fftw3.h>
 
 #include <algorithm>
@@ -21,11 +19,6 @@ namespace {
 
 constexpr double MicrovoltsPerCount = 0.01;
 constexpr double Pi = 3.14159265358979323846;
-
-QString trendText(const char *text)
-{
-    return QCoreApplication::translate("TrendWindow", text);
-}
 
 // FFTW's planner is not thread-safe and planning costs more than a
 // transform, so each segment length is planned once, under a lock, and the
@@ -160,11 +153,11 @@ Spectrum noiseSpectrum(const SpanData &span)
     const qint64 n = s.rate.end - s.rate.begin;
     const double fs = s.rate.sampleRate;
     if (n < MinSpectrumReports) {
-        s.problem = trendText("少于 %1 条报告，无法计算噪声谱").arg(MinSpectrumReports);
+        s.problem = {AnalysisProblem::TooFewReports, MinSpectrumReports};
         return s;
     }
     if (!(fs > 0)) {
-        s.problem = trendText("报告的到达时间相同，无法确定采样率");
+        s.problem = {AnalysisProblem::NoSampleRate, 0};
         return s;
     }
 
@@ -230,12 +223,12 @@ AllanDeviation allanDeviation(const SpanData &span)
     a.rate = chooseRate(span);
     const qint64 n = a.rate.end - a.rate.begin;
     const double fs = a.rate.sampleRate;
-    if (n < 4) {
-        a.problem = trendText("少于 4 条报告，无法计算阿伦偏差");
+    if (n < MinAllanReports) {
+        a.problem = {AnalysisProblem::TooFewReports, MinAllanReports};
         return a;
     }
     if (!(fs > 0)) {
-        a.problem = trendText("报告的到达时间相同，无法确定采样率");
+        a.problem = {AnalysisProblem::NoSampleRate, 0};
         return a;
     }
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QString>
 #include <QVector>
 #include <QtGlobal>
 
@@ -64,6 +63,17 @@ struct RateChoice
 };
 [[nodiscard]] RateChoice chooseRate(const SpanData &span);
 
+// Why an analysis has nothing to show, as a code and what it lacks; the
+// front end says it in its own words.
+struct AnalysisProblem
+{
+    enum Code { None, TooFewReports, NoSampleRate };
+    Code code = None;
+    qint64 reportsNeeded = 0;  // TooFewReports: the fewest reports the analysis works on
+
+    bool isNone() const { return code == None; }
+};
+
 // One-sided noise spectral density by Welch's method (Hann window, half
 // overlap, each segment's mean removed), in µV/√Hz, over the newest run of
 // one rate: white noise of rms σ at fs reads σ·√(2/fs) at every frequency,
@@ -76,7 +86,7 @@ struct Spectrum
     int segments = 0;
     QVector<double> frequencyHz;    // increasing, from fs/L up to fs/2 (no DC: the means are removed)
     QVector<double> densityUvPerSqrtHz;
-    QString problem;                // why there is no spectrum (too few reports, no rate), else empty
+    AnalysisProblem problem;        // why there is no spectrum (too few reports, no rate)
 };
 inline constexpr qint64 MinSpectrumReports = 128;
 [[nodiscard]] Spectrum noiseSpectrum(const SpanData &span);
@@ -89,8 +99,9 @@ struct AllanDeviation
     QVector<double> tauSeconds;
     QVector<double> adevMicrovolts;
     QVector<qint64> terms;  // number of differences averaged at each τ
-    QString problem;        // why there is nothing to show, else empty
+    AnalysisProblem problem;  // why there is nothing to show
 };
+inline constexpr qint64 MinAllanReports = 4;
 [[nodiscard]] AllanDeviation allanDeviation(const SpanData &span);
 
 // Resolution in bits of a span with the given noise: log2(fullScale / noise),

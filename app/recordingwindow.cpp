@@ -4,13 +4,14 @@
 #include "failuretexts.h"
 #include "recordingreader.h"
 #include "reporthistory.h"
+#include "trendview.h"
 
 #include <QBoxLayout>
-#include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QtConcurrentRun>
 
 #include <atomic>
@@ -40,16 +41,17 @@ struct RecordingWindow::Load
 };
 
 RecordingWindow::RecordingWindow(const QString &path, QWidget *parent)
-    : TrendWindow(&noReports(), parent), m_load(std::make_shared<Load>())
+    : QWidget(parent, Qt::Window), m_load(std::make_shared<Load>()), m_view(new TrendView(&noReports(), this))
 {
     setObjectName(QStringLiteral("recordingWindow"));
     setWindowTitle(tr("趋势图 — ") + QFileInfo(path).fileName());
     setAttribute(Qt::WA_DeleteOnClose);
-    setLive(false);
+    // Closing the main window ends the program even while this one is shown.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    m_view->setLive(false);
     // A recording is looked at as a whole first; the shorter spans count
     // back from its last row.
-    if (auto *span = findChild<QComboBox *>(QStringLiteral("trendSpan")))
-        span->setCurrentIndex(span->count() - 1);
+    m_view->showWholeHistory();
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("recordingProgress"));
@@ -60,13 +62,21 @@ RecordingWindow::RecordingWindow(const QString &path, QWidget *parent)
     m_skipped = new QLabel(this);
     m_skipped->setObjectName(QStringLiteral("recordingSkipped"));
     m_skipped->hide();
+    // The row above the view, in from the edges as far as the view's own
+    // controls (the style's margins of a window's layout).
     auto *row = new QHBoxLayout;
+    row->setContentsMargins(style()->pixelMetric(QStyle::PM_LayoutLeftMargin),
+                            style()->pixelMetric(QStyle::PM_LayoutTopMargin),
+                            style()->pixelMetric(QStyle::PM_LayoutRightMargin), 0);
     row->addWidget(m_progress, 1);
     row->addWidget(m_cancel);
     row->addWidget(m_skipped);
     row->addStretch();
-    if (auto *top = qobject_cast<QBoxLayout *>(layout()))
-        top->insertLayout(0, row);
+    auto *top = new QVBoxLayout(this);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->addLayout(row);
+    top->addWidget(m_view);
+    resize(m_view->size());
 
     connect(m_cancel, &QPushButton::clicked, this, [this] {
         m_load->cancel = true;
@@ -126,7 +136,7 @@ void RecordingWindow::loadFinished()
     m_history = std::move(m_load->history);
     m_skipped->setText(tr("跳过 %1 行").arg(m_load->skipped));
     m_skipped->show();
-    setHistory(m_history.get());
+    m_view->setHistory(m_history.get());
     emit loaded();
 }
 

@@ -1,23 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "trendwindow.h"
-
 #include <QFutureWatcher>
 #include <QTimer>
+#include <QWidget>
 
 #include <memory>
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class ReportHistory;
+class TrendView;
 
-// A recording read back, in a trend window of its own: every figure, page,
-// export and cursor of the trend window over the file's reports, no live
-// data. The file is read on a worker thread, so the main window goes on
-// receiving meanwhile; the window shows the progress and can cancel it.
-// It owns its history, which goes when the window is closed.
-class RecordingWindow : public TrendWindow
+// A recording read back, in a window of its own with a trend view: every
+// figure, page, export and cursor of the trend window over the file's
+// reports, no live data. The file is read on a worker thread, so the main
+// window goes on receiving meanwhile; the window shows the progress and can
+// cancel it. It owns its history, which goes when the window is closed.
+class RecordingWindow : public QWidget
 {
     Q_OBJECT
 
@@ -43,6 +44,7 @@ private:
     // Shared with the worker, which may outlive a window closed while it reads.
     std::shared_ptr<Load> m_load;
     std::unique_ptr<ReportHistory> m_history;
+    TrendView *m_view = nullptr;
     QFutureWatcher<void> m_watcher;
     QTimer m_progressTimer;
     QProgressBar *m_progress = nullptr;

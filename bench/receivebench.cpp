@@ -11,6 +11,7 @@
 #include "paintfix.h"
 #include "reporthistory.h"
 #include "spananalysis.h"
+#include "trendview.h"
 #include "trendwindow.h"
 
 #include <QAction>
@@ -209,7 +210,7 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
 
     // With --analysis the run falls in one phase a page, and a last one with
     // the trend window closed: the same run's figures without it.
-    const int phases = o.analysis ? TrendWindow::PageCount + 1 : 1;
+    const int phases = o.analysis ? TrendView::PageCount + 1 : 1;
     int phase = 0;
     std::vector<std::vector<double>> phaseLags(static_cast<size_t>(phases));
     std::vector<int64_t> phaseWorstGapUs(size_t(phases), 0);
@@ -246,7 +247,7 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
             ++phase;
             phaseCpu[size_t(phase)] = cpuSeconds();
             phaseWall[size_t(phase)] = double(now) / 1e6;
-            if (phase < TrendWindow::PageCount)
+            if (phase < TrendView::PageCount)
                 pages->setCurrentIndex(phase);
             else
                 window.findChild<TrendWindow *>()->close();

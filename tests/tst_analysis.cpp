@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The analyses of a span and the history's statistics under them, on series
-// whose answers are known: a few codes, white noise, a spike, a tone, a ramp.
+// whose answers are known: a few codes, white noise, a spike, a tone, a ramp;
+// and the CSV files they are exported as.
 
+#include "analysiscsv.h"
 #include "reporthistory.h"
 #include "spananalysis.h"
 
@@ -100,7 +102,8 @@ private slots:
         QCOMPARE(chooseRate(span).sampleRate, 50.0);
         QVERIFY(!chooseRate(span).fromCode);
         span.newestRunBegin = qint64(span.values.size()) - 127;
-        QCOMPARE(noiseSpectrum(span).problem, QStringLiteral("少于 128 条报告，无法计算噪声谱"));
+        QCOMPARE(noiseSpectrum(span).problem.code, AnalysisProblem::TooFewReports);
+        QCOMPARE(noiseSpectrum(span).problem.reportsNeeded, qint64(128));
         span.newestRunBegin -= 1;
         QCOMPARE(noiseSpectrum(span).segments, 3);
     }
@@ -126,6 +129,31 @@ private slots:
         const AllanDeviation a = allanDeviation(SpanData{values, 0, 3});
         for (int k = 0; k < a.adevMicrovolts.size(); ++k)
             QCOMPARE(a.adevMicrovolts[k], std::ldexp(0.01 / std::sqrt(2.0), k));
+    }
+
+    // Faults: figures cut to the six a plain number gives (a density of
+    // 1.2345679 read back as 1.23457), a τ short of its terms written as
+    // garbage, an edge's ten decimals lost near the top of the range.
+    void csvFormats()
+    {
+        Spectrum s;
+        s.frequencyHz = {0.0048828125, 5.0};
+        s.densityUvPerSqrtHz = {1.23456789012, 0.000123456789};
+        QCOMPARE(spectrumCsv(s), QByteArray("frequency_hz,density_uv_per_sqrt_hz\n"
+                                            "0.0048828125,1.2345679\n"
+                                            "5,0.00012345679\n"));
+        AllanDeviation a;
+        a.tauSeconds = {0.1, 102.4};
+        a.adevMicrovolts = {3.14159265358, 0.002};
+        a.terms = {4095};
+        QCOMPARE(allanCsv(a), QByteArray("tau_s,adev_uv,terms\n0.1,3.1415927,4095\n102.4,0.002,0\n"));
+        Histogram h;
+        h.lowCounts = 4294967294;
+        h.binWidthCounts = 1;
+        h.counts = {1, 0};
+        QCOMPARE(histogramCsv(h), QByteArray("bin_low_v,bin_high_v,count\n"
+                                             "42.9496729400,42.9496729500,1\n"
+                                             "42.9496729500,42.9496729600,0\n"));
     }
 };
 

@@ -10,6 +10,7 @@
 #include "recordingwindow.h"
 #include "reporthistory.h"
 #include "spananalysis.h"
+#include "trendwindow.h"
 
 #include <QComboBox>
 #include <QLabel>
