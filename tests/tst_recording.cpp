@@ -12,6 +12,8 @@
 #include "spananalysis.h"
 #include "trendwindow.h"
 
+#include "privatesettings.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QJsonDocument>
@@ -65,7 +67,7 @@ class TestRecording : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() { QVERIFY(usePrivateSettings()); }
     void roundTrip();
     void variations_data();
     void variations();

@@ -8,6 +8,8 @@
 #include "mainwindow.h"
 #include "ptyboard.h"
 
+#include "privatesettings.h"
+
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
@@ -27,7 +29,7 @@ class TestRobustness : public QObject
     Q_OBJECT
 
     // Before the window reads its settings: none of the user's are touched.
-    bool m_testMode = (QStandardPaths::setTestModeEnabled(true), true);
+    bool m_private = usePrivateSettings();
     MainWindow m_window;
     template<typename T> T *child(const char *name) { return m_window.findChild<T *>(QLatin1String(name)); }
     bool isOpen() { return child<QPushButton>("openButton")->text() == QStringLiteral("关闭串口"); }

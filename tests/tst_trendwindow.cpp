@@ -9,6 +9,8 @@
 
 #include "qcustomplot.h"
 
+#include "privatesettings.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -75,7 +77,7 @@ class TestTrendWindow : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(usePrivateSettings());
         QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
         QCoreApplication::setApplicationName(QStringLiteral("orvale-qv"));
         QSettings().clear();

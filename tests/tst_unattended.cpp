@@ -8,6 +8,8 @@
 #include "mainwindow.h"
 #include "ptyboard.h"
 
+#include "privatesettings.h"
+
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
@@ -88,7 +90,7 @@ class TestUnattended : public QObject
     bool waiting() { return waitLabel() && waitLabel()->isVisible(); }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() { QVERIFY(usePrivateSettings()); }
 
     void reconnect()
     {
