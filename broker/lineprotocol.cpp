@@ -88,7 +88,8 @@ QString unescape(const char *begin, const char *end)
     for (const char *p = begin; p < end; ++p) {
         if (*p == '\\' && p + 1 < end && (p[1] == ',' || p[1] == ' ' || p[1] == '=' || p[1] == '\\'))
             ++p;
-        bytes += *p;
+        // As the writer does: white space that is not a space reads as one.
+        bytes += (*p == '\r' || *p == '\t') ? ' ' : *p;
     }
     return QString::fromUtf8(bytes);
 }
