@@ -5,12 +5,14 @@
 #include <QFile>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <mosquitto.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -154,14 +156,47 @@ void MqttClient::attempt()
     }
     m_tlsReason.clear();
     m_pending = BrokerError();
-    const int rc = mosquitto_connect_async(m_mosq, url.host.toUtf8().constData(), url.port, KeepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        fail(errorOf(rc));
-        return;
-    }
-    watchSocket();
     m_attemptTimer.start();
-    m_miscTimer.start();
+
+    // The library looks the name up before it connects, and a lookup can
+    // take the resolver's whole timeout: it runs on a thread of its own,
+    // which owns the handle until it ends. Nothing here touches the handle
+    // meanwhile; an attempt given up while it runs leaves the handle to the
+    // thread's end, which destroys it.
+    struct Lookup
+    {
+        struct mosquitto *mosq = nullptr;
+        int rc = MOSQ_ERR_SUCCESS;
+        int error = 0;
+        bool abandoned = false;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    lookup->mosq = m_mosq;
+    m_abandonLookup = [lookup] { lookup->abandoned = true; };
+    const QByteArray host = url.host.toUtf8();
+    const int port = url.port;
+    QThread *thread = QThread::create([lookup, host, port] {
+        lookup->rc = mosquitto_connect_async(lookup->mosq, host.constData(), port, KeepAliveSeconds);
+        lookup->error = errno;
+    });
+    connect(thread, &QThread::finished, thread, [lookup, thread] {
+        if (lookup->abandoned)
+            mosquitto_destroy(lookup->mosq);
+        thread->deleteLater();
+    });
+    connect(thread, &QThread::finished, this, [this, lookup] {
+        if (lookup->abandoned)
+            return;
+        m_abandonLookup = nullptr;
+        if (lookup->rc != MOSQ_ERR_SUCCESS) {
+            errno = lookup->error;
+            fail(errorOf(lookup->rc));
+            return;
+        }
+        watchSocket();
+        m_miscTimer.start();
+    });
+    thread->start();
 }
 
 void MqttClient::watchSocket()
@@ -217,6 +252,11 @@ void MqttClient::teardown()
     m_connected = false;
     m_miscTimer.stop();
     m_attemptTimer.stop();
+    if (m_abandonLookup) {  // the lookup's thread has the handle
+        m_abandonLookup();
+        m_abandonLookup = nullptr;
+        m_mosq = nullptr;
+    }
     // The notifiers go before the handle closes their socket.
     delete m_readNotifier;
     m_readNotifier = nullptr;

@@ -17,8 +17,8 @@ struct mosquitto;
 struct mosquitto_message;
 
 // One MQTT connection on the Qt event loop: libmosquitto driven by notifiers
-// on its socket and a timer for its keep-alive, never a thread of its own nor
-// a busy loop. It connects without blocking, and after any failure waits and
+// on its socket and a timer for its keep-alive, never a busy loop; only the
+// name lookup, which can block, runs on a short-lived thread. It connects without blocking, and after any failure waits and
 // tries again, the wait doubling up to MaxRetryMs. Every attempt starts from
 // a fresh libmosquitto handle, so nothing of a dead connection is resent
 // behind the caller's back: what has to survive a reconnect (queued reports)
@@ -104,6 +104,7 @@ private:
     BrokerError m_pending;  // set by a callback, acted on after libmosquitto returns
     BrokerError m_lastError;
     QString m_tlsReason;
+    std::function<void()> m_abandonLookup;  // set while a lookup's thread owns m_mosq
     int m_retryMs = 0;
     bool m_connected = false;
     bool m_running = false;

@@ -340,6 +340,8 @@ private slots:
         QTest::newRow("another CA") << true << Password << "other.crt" << int(BrokerError::NotVerified)
                                     << "certificate verify failed";
         QTest::newRow("missing CA file") << true << Password << "none.crt" << int(BrokerError::CaFile) << "none.crt";
+        QTest::newRow("unknown host") << false << Password << QString() << int(BrokerError::UnknownHost)
+                                      << "no-such-host.invalid";
         QTest::newRow("nothing listening") << false << Password << QString() << int(BrokerError::Refused)
                                            << "Connection refused";
     }
@@ -357,12 +359,14 @@ private slots:
         options.url = url(tls);
         if (code == BrokerError::Refused)
             options.url.port = freePort();
+        if (code == BrokerError::UnknownHost)
+            options.url.host = QStringLiteral("no-such-host.invalid");
         options.password = password;
         options.caFile = ca.isEmpty() ? QString() : path(ca.toLatin1().constData());
         options.firstRetryMs = 50;
         client.start(options);
         // It goes on trying, waiting twice as long each time.
-        QTRY_VERIFY_WITH_TIMEOUT(failures.size() >= 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(failures.size() >= 2, 30000);  // a resolver may take its time
         QVERIFY(!client.isConnected());
         const BrokerError error = failures.at(0).at(0).value<BrokerError>();
         QCOMPARE(int(error.code), code);
