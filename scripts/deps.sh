@@ -18,12 +18,15 @@ orvale_need_packages() {
 }
 
 # What building and running the window needs.
-ORVALE_BUILD_PACKAGES=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libqcustomplot-dev libfftw3-dev fonts-wqy-microhei)
+ORVALE_BUILD_PACKAGES=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libqcustomplot-dev libfftw3-dev fonts-wqy-microhei libmosquitto-dev)
 # What the Qt 6 build needs beside them (the plot widget's package carries both).
 ORVALE_QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev)
 # What scripts/test builds with beside them: Ninja, lld, and clang for the
-# sanitizer round (its sanitizers' runtime is only recommended by clang).
-ORVALE_TEST_PACKAGES=(ninja-build lld clang libclang-rt-14-dev)
+# sanitizer round (its sanitizers' runtime is only recommended by clang); the
+# broker the publishing suite runs against, and openssl for its certificates.
+ORVALE_TEST_PACKAGES=(ninja-build lld clang libclang-rt-14-dev mosquitto openssl)
+# What scripts/influx-check needs: a real time-series server and curl.
+ORVALE_INFLUX_PACKAGES=(influxdb curl)
 # What the end-to-end tests and the demo need on a machine without a display.
 ORVALE_DISPLAY_PACKAGES=(xvfb xdotool x11-apps imagemagick)
 # What scripts/package needs to build, check and try the .deb.

@@ -1,0 +1,424 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Publishing against a real mosquitto on loopback ports: a password file, a
+// TLS listener with certificates made here by openssl, and a second CA whose
+// certificates must be refused. Delivery across a broker restart, the last
+// will of a killed publisher, refusals with their reasons, the queue's bound.
+
+#include "linereader.h"
+#include "mqttclient.h"
+#include "reportpublisher.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using orvale::lineprotocol::LineReport;
+
+namespace {
+
+const QByteArray User = "lab";
+const QByteArray Password = "s3cret pass";
+
+// A loopback port nothing listens on now.
+quint16 freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool accepts(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+COMM_UART_OBJ report(uint32_t value)
+{
+    COMM_UART_OBJ frame{};
+    frame.dev_id = 0xA1;
+    frame.sa_code = 1;
+    frame.value = value;
+    orvale::sealFrame(frame);
+    return frame;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+} // namespace
+
+class TestBroker : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_mosquitto;
+    QProcess m_broker;
+    quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
+
+    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    bool run(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.setWorkingDirectory(m_dir.path());
+        process.start(program, arguments);
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+
+    bool startBroker()
+    {
+        m_broker.start(m_mosquitto, {QStringLiteral("-c"), path("mosquitto.conf")});
+        if (!m_broker.waitForStarted(5000))
+            return false;
+        for (int i = 0; i < 250 && !(accepts(m_port) && accepts(m_tlsPort)); ++i)
+            QTest::qWait(20);
+        return accepts(m_port) && accepts(m_tlsPort);
+    }
+
+    void stopBroker()
+    {
+        m_broker.terminate();
+        if (!m_broker.waitForFinished(5000))
+            m_broker.kill();
+        m_broker.waitForFinished(5000);
+    }
+
+    BrokerUrl url(bool tls, const QByteArray &user = User) const
+    {
+        BrokerUrl url;
+        url.tls = tls;
+        url.user = QString::fromUtf8(user);
+        url.host = QStringLiteral("127.0.0.1");
+        url.port = tls ? m_tlsPort : m_port;
+        url.prefix = QStringLiteral("lab/bench 1");
+        return url;
+    }
+
+    ReportPublisher::Settings publisherSettings() const
+    {
+        ReportPublisher::Settings settings;
+        settings.url = url(false);
+        settings.password = Password;
+        settings.board = QStringLiteral("board,1");
+        settings.firstRetryMs = 200;
+        return settings;
+    }
+
+    // A subscriber whose session the broker keeps (and saves across its
+    // restart), so it misses nothing however the reconnects interleave.
+    struct Subscriber
+    {
+        MqttClient client;
+        LineReader reader;
+        QVector<LineReport> reports;
+        QByteArrayList statuses;
+        int messages = 0;
+    };
+    void subscribe(Subscriber &subscriber, const QByteArray &id)
+    {
+        connect(&subscriber.client, &MqttClient::messageReceived, this,
+                [&subscriber](const QByteArray &topic, const QByteArray &payload) {
+                    if (topic.endsWith("/reports")) {
+                        ++subscriber.messages;
+                        subscriber.reports += subscriber.reader.read(payload);
+                    } else if (topic.endsWith("/status")) {
+                        subscriber.statuses += payload;
+                    }
+                });
+        subscriber.client.subscribe(url(false).topic("reports"), 1);
+        subscriber.client.subscribe(url(false).topic("status"), 1);
+        MqttClient::Options options;
+        options.url = url(false);
+        options.password = Password;
+        options.clientId = id;
+        options.cleanSession = false;
+        options.firstRetryMs = 100;
+        subscriber.client.start(options);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QStringList sbin{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")};
+        m_mosquitto = QStandardPaths::findExecutable(QStringLiteral("mosquitto"), sbin);
+        const QString passwd = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"), sbin);
+        const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+        if (m_mosquitto.isEmpty() || passwd.isEmpty() || openssl.isEmpty())
+            QSKIP("needs mosquitto, mosquitto_passwd and openssl (scripts/deps.sh installs them)");
+        QVERIFY(m_dir.isValid());
+        QFile ext(path("server.ext"));
+        QVERIFY(ext.open(QIODevice::WriteOnly));
+        ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+        ext.close();
+        const QStringList ec{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                             QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+        for (const char *ca : {"ca", "other"}) {
+            QVERIFY(run(openssl, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec
+                                     + QStringList{QStringLiteral("-keyout"), QString::fromLatin1(ca) + ".key", "-out",
+                                                   QString::fromLatin1(ca) + ".crt", "-days", "2", "-subj",
+                                                   QStringLiteral("/CN=test %1").arg(QLatin1String(ca))}));
+        }
+        QVERIFY(run(openssl, QStringList{QStringLiteral("req")} + ec
+                                 + QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"}));
+        QVERIFY(run(openssl, {"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                              "-CAcreateserial", "-out", "server.crt", "-days", "2", "-extfile", "server.ext"}));
+        QVERIFY(run(passwd, {"-c", "-b", "passwd", QString::fromUtf8(User), QString::fromUtf8(Password)}));
+
+        m_port = freePort();
+        m_tlsPort = freePort();
+        QFile conf(path("mosquitto.conf"));
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        QByteArray text = "per_listener_settings false\nallow_anonymous false\n"
+                          "persistence true\nautosave_interval 1\nautosave_on_changes true\nmax_queued_messages 100000\nlog_dest none\n";
+        text += "persistence_location " + QFile::encodeName(m_dir.path()) + "/\n";
+        text += "password_file " + QFile::encodeName(path("passwd")) + '\n';
+        if (::getuid() == 0)
+            text += "user root\n";  // the files are the test's, not the broker's own user's
+        text += "listener " + QByteArray::number(m_port) + " 127.0.0.1\n";
+        text += "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\n";
+        for (const char *key : {"cafile ca.crt", "certfile server.crt", "keyfile server.key"})
+            text += QByteArray(key).replace(' ', ' ' + QFile::encodeName(m_dir.path()) + '/') + '\n';
+        conf.write(text);
+        conf.close();
+        QVERIFY(startBroker());
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_broker.state() != QProcess::NotRunning)
+            stopBroker();
+    }
+
+    void deliveryAcrossRestart()
+    {
+        Subscriber subscriber;
+        subscribe(subscriber, "restart-watcher");
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber.client.isConnected(), 5000);
+        ReportPublisher publisher;
+        publisher.start(publisherSettings());
+        QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), 5000);
+
+        // Two reports a read every 10 ms: the pair shares its arrival time.
+        uint32_t sent = 0;
+        QTimer feed;
+        connect(&feed, &QTimer::timeout, this, [&] {
+            const Arrival now = Arrival::now();
+            publisher.append(now, report(400000000 + sent++));
+            publisher.append(now, report(400000000 + sent++));
+        });
+        feed.start(10);
+        QTest::qWait(300);
+        // The broker hangs, with messages in flight that it will never
+        // acknowledge, then dies; its saved state brings the subscriber's
+        // session back, and the publisher has to send those messages again.
+        ::kill(pid_t(m_broker.processId()), SIGSTOP);
+        QTest::qWait(300);
+        ::kill(pid_t(m_broker.processId()), SIGKILL);
+        m_broker.waitForFinished(5000);
+        QTest::qWait(1000);
+        QVERIFY(!publisher.isConnected());
+        QVERIFY(publisher.queuedMessages() > 5);
+        QVERIFY(startBroker());
+        QTest::qWait(300);
+        feed.stop();
+        publisher.flush();
+
+        QTRY_COMPARE_WITH_TIMEOUT(subscriber.reports.size(), int(sent), 10000);
+        QCOMPARE(publisher.lost(), qint64(0));
+        QCOMPARE(subscriber.reader.lost(), qint64(0));
+        for (int i = 0; i < subscriber.reports.size(); ++i) {
+            QCOMPARE(subscriber.reports[i].seq, qint64(i + 1));
+            QCOMPARE(subscriber.reports[i].value, uint32_t(400000000 + i));
+            QCOMPARE(subscriber.reports[i].board, QStringLiteral("board,1"));
+            QVERIFY(i == 0 || subscriber.reports[i].timeNs > subscriber.reports[i - 1].timeNs);
+        }
+        // Batched, not a message per report.
+        QVERIFY2(subscriber.messages * 4 < int(sent), qPrintable(QString::number(subscriber.messages)));
+        publisher.stop();
+    }
+
+    void queueBoundDropsOldest()
+    {
+        Subscriber subscriber;
+        subscribe(subscriber, "bound-watcher");
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber.client.isConnected(), 5000);
+        stopBroker();
+
+        ReportPublisher::Settings settings = publisherSettings();
+        settings.queueBytes = 4000;
+        ReportPublisher publisher;
+        publisher.start(settings);
+        const Arrival at = Arrival::now();
+        for (int batch = 0; batch < 10; ++batch) {
+            for (int i = 0; i < 10; ++i)
+                publisher.append(at, report(uint32_t(batch * 10 + i)));
+            publisher.flush();
+            QVERIFY(publisher.queuedBytes() <= 4000);
+        }
+        QCOMPARE(publisher.lost() + 10 * publisher.queuedMessages(), qint64(100));
+        QVERIFY(publisher.lost() > 0);
+        QVERIFY(publisher.queuedMessages() >= 2);  // about 1.3 kB each
+        QVERIFY(publisher.takeSummary(0).contains("\"lost\": " + QByteArray::number(publisher.lost()) + '}'));
+
+        QVERIFY(startBroker());
+        const qint64 kept = 100 - publisher.lost();
+        QTRY_COMPARE_WITH_TIMEOUT(subscriber.reports.size(), int(kept), 10000);
+        for (int i = 0; i < kept; ++i)
+            QCOMPARE(subscriber.reports[i].seq, publisher.lost() + i + 1);  // the newest, 100 the last
+        publisher.stop();
+    }
+
+    void statusAndLastWill()
+    {
+        Subscriber subscriber;
+        subscribe(subscriber, "will-watcher");
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber.client.isConnected(), 5000);
+
+        // A publisher in a process of its own, killed without a word.
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--publisher-child"), QString::number(m_port)});
+        QVERIFY(child.waitForReadyRead(10000));
+        QCOMPARE(child.readLine().trimmed(), QByteArray("connected"));
+        QTRY_VERIFY_WITH_TIMEOUT(subscriber.statuses.contains("online"), 5000);
+        child.kill();
+        child.waitForFinished(5000);
+        QTRY_COMPARE_WITH_TIMEOUT(subscriber.statuses.last(), QByteArray("offline"), 5000);
+
+        // Retained: a subscriber arriving later still learns the state.
+        ReportPublisher publisher;
+        publisher.start(publisherSettings());
+        QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), 5000);
+        Subscriber late;
+        subscribe(late, "late-watcher");
+        QTRY_COMPARE_WITH_TIMEOUT(late.statuses.value(0), QByteArray("online"), 5000);
+        // An orderly stop sends no will; "offline" must come from the stop itself.
+        publisher.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(late.statuses.last(), QByteArray("offline"), 5000);
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("wrong password") << false << QByteArray("guess") << QString() << int(BrokerError::WrongPassword)
+                                        << "not authorised";
+        QTest::newRow("another CA") << true << Password << "other.crt" << int(BrokerError::NotVerified)
+                                    << "certificate verify failed";
+        QTest::newRow("missing CA file") << true << Password << "none.crt" << int(BrokerError::CaFile) << "none.crt";
+        QTest::newRow("unknown host") << false << Password << QString() << int(BrokerError::UnknownHost)
+                                      << "no-such-host.invalid";
+        QTest::newRow("nothing listening") << false << Password << QString() << int(BrokerError::Refused)
+                                           << "Connection refused";
+    }
+
+    void refusals()
+    {
+        QFETCH(bool, tls);
+        QFETCH(QByteArray, password);
+        QFETCH(QString, ca);
+        QFETCH(int, code);
+        QFETCH(QString, detail);
+        MqttClient client;
+        QSignalSpy failures(&client, &MqttClient::failed);
+        MqttClient::Options options;
+        options.url = url(tls);
+        if (code == BrokerError::Refused)
+            options.url.port = freePort();
+        if (code == BrokerError::UnknownHost)
+            options.url.host = QStringLiteral("no-such-host.invalid");
+        options.password = password;
+        options.caFile = ca.isEmpty() ? QString() : path(ca.toLatin1().constData());
+        options.firstRetryMs = 50;
+        client.start(options);
+        // It goes on trying, waiting twice as long each time.
+        QTRY_VERIFY_WITH_TIMEOUT(failures.size() >= 2, 30000);  // a resolver may take its time
+        QVERIFY(!client.isConnected());
+        const BrokerError error = failures.at(0).at(0).value<BrokerError>();
+        QCOMPARE(int(error.code), code);
+        QVERIFY2(error.describe().contains(detail, Qt::CaseInsensitive), qPrintable(error.describe()));
+        QVERIFY(!error.describe().contains(QString::fromUtf8(Password)));
+        QVERIFY(client.retryDelayMs() >= 200);
+    }
+
+    void trustedTlsIdlesQuietly()
+    {
+        MqttClient client;
+        MqttClient::Options options;
+        options.url = url(true);
+        options.password = Password;
+        options.caFile = path("ca.crt");
+        client.start(options);
+        QTRY_VERIFY_WITH_TIMEOUT(client.isConnected(), 5000);
+        QSignalSpy published(&client, &MqttClient::published);
+        const int mid = client.publish(options.url.topic("status"), "online", 1, false);
+        QVERIFY(mid >= 0);
+        QTRY_COMPARE(published.value(0).value(0).toInt(), mid);
+        // Connected and idle, the loop sleeps: a notifier that fires on a
+        // writable socket with nothing to write would use a whole core.
+        const double before = cpuSeconds();
+        QTest::qWait(1000);
+        QVERIFY2(cpuSeconds() - before < 0.2, "the connection keeps the CPU busy while idle");
+        client.stop();
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qRegisterMetaType<BrokerError>();
+    if (argc == 3 && qstrcmp(argv[1], "--publisher-child") == 0) {
+        ReportPublisher publisher;
+        ReportPublisher::Settings settings;
+        settings.url.host = QStringLiteral("127.0.0.1");
+        settings.url.port = quint16(QByteArray(argv[2]).toUInt());
+        settings.url.user = QString::fromUtf8(User);
+        settings.url.prefix = QStringLiteral("lab/bench 1");
+        settings.password = Password;
+        QObject::connect(&publisher, &ReportPublisher::connected, [] {
+            std::fputs("connected\n", stdout);
+            std::fflush(stdout);
+        });
+        publisher.start(settings);
+        QTimer::singleShot(20000, &app, &QCoreApplication::quit);  // never outlives a failed test
+        return app.exec();
+    }
+    TestBroker test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_broker.moc"
