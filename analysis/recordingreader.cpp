@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recordingreader.h"
 
+#include "zstdreader.h"
+
 #include "commframe.h"
 #include "reporthistory.h"
 
@@ -307,6 +309,25 @@ private:
     qint64 m_done = 0;
 };
 
+// A compressed recording, its plain bytes in blocks as from a plain file.
+class RecordingReader::ZstdSource : public RecordingReader::Source
+{
+public:
+    explicit ZstdSource(const QString &path) : m_reader(path), m_compressedSize(QFileInfo(path).size()) {}
+    bool open() { return m_reader.open(); }
+    // Only for the progress shown; the compressed size when the frame keeps
+    // no plain size, which is never zero for a file that is not empty.
+    qint64 size() const override { return m_reader.plainSize() >= 0 ? m_reader.plainSize() : m_compressedSize; }
+    qint64 read(char *into, qint64 max) override { return m_reader.read(into, max); }
+    bool rewind() override { return m_reader.rewind(); }
+    QString errorString() const override { return m_reader.errorString(); }
+    qint64 blockSize() const override { return FileBlockSize; }
+
+private:
+    ZstdReader m_reader;
+    qint64 m_compressedSize = 0;
+};
+
 RecordingReader::RecordingReader(const std::atomic<bool> *cancel) : m_cancel(cancel) {}
 
 RecordingReader::~RecordingReader() = default;
@@ -332,6 +353,12 @@ bool RecordingReader::readFile(const QString &path)
 {
     if (QFileInfo(path).isDir())
         return fail(QStringLiteral("是一个目录"));
+    if (ZstdReader::isCompressedName(path)) {
+        ZstdSource source(path);
+        if (!source.open())
+            return fail(source.errorString());
+        return read(source);
+    }
     FileSource source(path);
     if (!source.open())
         return fail(source.errorString());
@@ -344,15 +371,27 @@ bool RecordingReader::looksLikeRecording(const QString &path, QString &reason)
         reason = QStringLiteral("是一个目录");
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = file.errorString();
-        return false;
-    }
-    const QByteArray start = file.read(MaxLineLength + 1);
-    if (start.isEmpty()) {
-        reason = file.error() == QFileDevice::NoError ? QStringLiteral("文件是空的") : file.errorString();
-        return false;
+    QByteArray start;
+    if (ZstdReader::isCompressedName(path)) {
+        ZstdReader zstd(path);
+        start.resize(MaxLineLength + 1);
+        const qint64 n = zstd.open() ? zstd.read(start.data(), start.size()) : -1;
+        if (n <= 0) {
+            reason = n == 0 ? QStringLiteral("文件是空的") : zstd.errorString();
+            return false;
+        }
+        start.truncate(int(n));
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            reason = file.errorString();
+            return false;
+        }
+        start = file.read(MaxLineLength + 1);
+        if (start.isEmpty()) {
+            reason = file.error() == QFileDevice::NoError ? QStringLiteral("文件是空的") : file.errorString();
+            return false;
+        }
     }
     int lineEnd = start.indexOf('\n');
     if (lineEnd < 0 && start.size() > MaxLineLength) {

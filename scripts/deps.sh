@@ -17,8 +17,9 @@ orvale_need_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# What building and running the window needs.
-ORVALE_BUILD_PACKAGES=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libqcustomplot-dev libfftw3-dev fonts-wqy-microhei)
+# What building and running the window and the logger need (zstd for the
+# compressed recordings, libsystemd for the logger's service notifications).
+ORVALE_BUILD_PACKAGES=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libqcustomplot-dev libfftw3-dev libzstd-dev libsystemd-dev fonts-wqy-microhei)
 # What the Qt 6 build needs beside them (the plot widget's package carries both).
 ORVALE_QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev)
 # What scripts/test builds with beside them: Ninja, lld, and clang for the
