@@ -170,6 +170,8 @@ bool RotatingRecorder::flush()
     const qint64 whole = reached == size ? size : (reached > 0 ? m_pending.lastIndexOf('\n', int(reached) - 1) + 1 : 0);
     if (whole < reached && ftruncate(m_fd, m_written + whole) != 0)
         emit message(3, tr("cannot cut the partial row off %1: %2").arg(m_path, systemReason(errno)));
+    // The next write goes on from the last whole row, not past the cut one.
+    ::lseek(m_fd, m_written + whole, SEEK_SET);
     const qint64 wholeRows = m_pending.left(int(whole)).count('\n');
     m_written += whole;
     m_rowsWritten += wholeRows;
