@@ -459,13 +459,15 @@ void TestLogger::journalPrefix()
     const QByteArray other = QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino) + 1);
     MessageLog(pipeFds[1], stream).write(MessageLog::Error, QStringLiteral("cannot write\nthe file"));
     MessageLog(pipeFds[1], stream).write(MessageLog::Info, QStringLiteral("recording"));
+    const QByteArray otherDevice = QByteArray::number(qulonglong(st.st_dev) + 1) + ':' + QByteArray::number(qulonglong(st.st_ino));
     MessageLog(pipeFds[1], other).write(MessageLog::Warning, QStringLiteral("lost 3"));
+    MessageLog(pipeFds[1], otherDevice).write(MessageLog::Warning, QStringLiteral("lost 4"));
     MessageLog(pipeFds[1], QByteArray()).write(MessageLog::Info, QStringLiteral("recording"));
     ::close(pipeFds[1]);
     char buffer[256];
     const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
     ::close(pipeFds[0]);
-    QCOMPARE(QByteArray(buffer, int(n)), QByteArray("<3>cannot write the file\n<6>recording\nwarning: lost 3\nrecording\n"));
+    QCOMPARE(QByteArray(buffer, int(n)), QByteArray("<3>cannot write the file\n<6>recording\nwarning: lost 3\nwarning: lost 4\nrecording\n"));
 }
 
 QTEST_GUILESS_MAIN(TestLogger)
