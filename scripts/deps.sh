@@ -23,8 +23,9 @@ ORVALE_BUILD_PACKAGES=(build-essential cmake pkg-config qtbase5-dev libqt5serial
 # What the Qt 6 build needs beside them (the plot widget's package carries both).
 ORVALE_QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev)
 # What scripts/test builds with beside them: Ninja, lld, and clang for the
-# sanitizer round (its sanitizers' runtime is only recommended by clang).
-ORVALE_TEST_PACKAGES=(ninja-build lld clang libclang-rt-14-dev)
+# sanitizer round (its sanitizers' runtime is only recommended by clang), and
+# systemd-analyze for the logger's unit.
+ORVALE_TEST_PACKAGES=(ninja-build lld clang libclang-rt-14-dev systemd)
 # What the end-to-end tests and the demo need on a machine without a display.
 ORVALE_DISPLAY_PACKAGES=(xvfb xdotool x11-apps imagemagick)
 # What scripts/package needs to build, check and try the .deb.

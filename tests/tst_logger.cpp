@@ -103,8 +103,8 @@ void TestLogger::rotationText_data()
     QTest::newRow("capitalised") << "Hourly" << -1 << qint64(0);
 }
 
-// Catches: a unit taken with trailing letters ("64MB"), a sign or hex
-// accepted, a multiplication that overflows into a small limit.
+// Catches: a multiplication that overflows into a small or negative limit,
+// a zero size (a new file at every row), a name taken in any case.
 void TestLogger::rotationText()
 {
     QFETCH(QString, text);
