@@ -23,8 +23,9 @@ class Housekeeper : public QObject
     Q_OBJECT
 
 public:
-    // zstd's default: at 720 reports/s a Raspberry Pi compresses a day's
-    // file in minutes, and a recording shrinks to about a seventh.
+    // zstd's default: a recording shrinks to about a tenth, and a closed
+    // 64 MB file takes a ten-thousandth of its recording time at 720/s on
+    // an x86 server core (bench/compressbench.cpp); room for a small board.
     static constexpr int Level = 3;
 
     Housekeeper(const RecordingFolder &folder, QObject *parent = nullptr);
