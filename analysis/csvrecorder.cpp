@@ -146,9 +146,14 @@ void CsvRecorder::append(const Arrival &at, const COMM_UART_OBJ &report)
         return;
     const qint64 ms = std::max(m_lastMs, at.steadyMs - m_startSteadyMs);
     m_lastMs = ms;
+    appendRow(m_pending, at.utcMs, ms, report);
+    ++m_rows;
+}
+
+void CsvRecorder::appendRow(QByteArray &row, qint64 utcMs, qint64 ms, const COMM_UART_OBJ &report)
+{
     const ReportTexts texts = reportTexts(report);
-    QByteArray &row = m_pending;
-    row += QDateTime::fromMSecsSinceEpoch(at.utcMs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz'Z'")).toLatin1();
+    row += QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz'Z'")).toLatin1();
     row += ',';
     row += QByteArray::number(ms / 1000);
     row += '.';
@@ -164,7 +169,6 @@ void CsvRecorder::append(const Arrival &at, const COMM_UART_OBJ &report)
     row += ',';
     appendField(row, texts.filter);
     row += '\n';
-    ++m_rows;
 }
 
 // Compiled with this file, so the build reads its headers once.

@@ -54,6 +54,9 @@ public:
 
     bool isRecording() const { return m_file.isOpen(); }
     void append(const Arrival &at, const COMM_UART_OBJ &report);
+    // One row as append() writes it, `ms` after the recording began; shared
+    // with the headless logger's rotated files so both read back alike.
+    static void appendRow(QByteArray &row, qint64 utcMs, qint64 ms, const COMM_UART_OBJ &report);
     qint64 rowCount() const { return m_rows; }
     QString fileName() const { return m_file.fileName(); }
     // Error::None until a start or a write fails.

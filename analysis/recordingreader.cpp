@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recordingreader.h"
 
+#include "zstdreader.h"
+
 #include "commframe.h"
 #include "reporthistory.h"
 
@@ -220,6 +222,21 @@ RecordingReader::Failure cannotRead(const QString &systemReason)
     return failure;
 }
 
+RecordingReader::Failure failureOf(const ZstdReader &reader)
+{
+    RecordingReader::Failure failure;
+    switch (reader.problem()) {
+    case ZstdReader::Problem::None:
+    case ZstdReader::Problem::System: return cannotRead(reader.detail());
+    case ZstdReader::Problem::Cut: failure.error = RecordingReader::Error::CompressedCut; break;
+    case ZstdReader::Problem::Corrupt:
+        failure.error = RecordingReader::Error::CompressedCorrupt;
+        failure.systemReason = reader.detail();
+        break;
+    }
+    return failure;
+}
+
 } // namespace
 
 // Where the needed columns are, from the header.
@@ -241,7 +258,8 @@ public:
     // Up to `max` bytes into `into`; 0 at the end, -1 on an error.
     virtual qint64 read(char *into, qint64 max) = 0;
     virtual bool rewind() = 0;
-    virtual QString errorString() const = 0;
+    // Why the last read, rewind or open failed.
+    virtual Failure readFailure() const = 0;
     virtual qint64 blockSize() const = 0;
 };
 
@@ -274,7 +292,7 @@ public:
         m_done = 0;
         return m_file.seek(0);
     }
-    QString errorString() const override { return m_file.errorString(); }
+    Failure readFailure() const override { return cannotRead(m_file.errorString()); }
     qint64 blockSize() const override { return FileBlockSize; }
 
 private:
@@ -301,7 +319,7 @@ public:
         m_done = 0;
         return true;
     }
-    QString errorString() const override { return QString(); }
+    Failure readFailure() const override { return cannotRead(QString()); }
     qint64 blockSize() const override { return m_block; }
 
 private:
@@ -309,6 +327,25 @@ private:
     qint64 m_size;
     qint64 m_block;
     qint64 m_done = 0;
+};
+
+// A compressed recording, its plain bytes in blocks as from a plain file.
+class RecordingReader::ZstdSource : public RecordingReader::Source
+{
+public:
+    explicit ZstdSource(const QString &path) : m_reader(path), m_compressedSize(QFileInfo(path).size()) {}
+    bool open() { return m_reader.open(); }
+    // Only for the progress shown; the compressed size when the frame keeps
+    // no plain size, which is never zero for a file that is not empty.
+    qint64 size() const override { return m_reader.plainSize() >= 0 ? m_reader.plainSize() : m_compressedSize; }
+    qint64 read(char *into, qint64 max) override { return m_reader.read(into, max); }
+    bool rewind() override { return m_reader.rewind(); }
+    Failure readFailure() const override { return failureOf(m_reader); }
+    qint64 blockSize() const override { return FileBlockSize; }
+
+private:
+    ZstdReader m_reader;
+    qint64 m_compressedSize = 0;
 };
 
 RecordingReader::RecordingReader(const std::atomic<bool> *cancel) : m_cancel(cancel) {}
@@ -343,9 +380,15 @@ bool RecordingReader::readFile(const QString &path)
 {
     if (QFileInfo(path).isDir())
         return fail(Error::IsDirectory);
+    if (ZstdReader::isCompressedName(path)) {
+        ZstdSource source(path);
+        if (!source.open())
+            return fail(source.readFailure());
+        return read(source);
+    }
     FileSource source(path);
     if (!source.open())
-        return fail(cannotRead(source.errorString()));
+        return fail(source.readFailure());
     return read(source);
 }
 
@@ -356,18 +399,33 @@ bool RecordingReader::looksLikeRecording(const QString &path, Failure &reason)
         reason.error = Error::IsDirectory;
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = cannotRead(file.errorString());
-        return false;
-    }
-    const QByteArray start = file.read(MaxLineLength + 1);
-    if (start.isEmpty()) {
-        if (file.error() == QFileDevice::NoError)
-            reason.error = Error::Empty;
-        else
+    QByteArray start;
+    if (ZstdReader::isCompressedName(path)) {
+        ZstdReader zstd(path);
+        start.resize(MaxLineLength + 1);
+        const qint64 n = zstd.open() ? zstd.read(start.data(), start.size()) : -1;
+        if (n <= 0) {
+            if (n == 0)
+                reason.error = Error::Empty;
+            else
+                reason = failureOf(zstd);
+            return false;
+        }
+        start.truncate(int(n));
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
             reason = cannotRead(file.errorString());
-        return false;
+            return false;
+        }
+        start = file.read(MaxLineLength + 1);
+        if (start.isEmpty()) {
+            if (file.error() == QFileDevice::NoError)
+                reason.error = Error::Empty;
+            else
+                reason = cannotRead(file.errorString());
+            return false;
+        }
     }
     int lineEnd = start.indexOf('\n');
     if (lineEnd < 0 && start.size() > MaxLineLength) {
@@ -420,7 +478,7 @@ bool RecordingReader::read(Source &source)
             return fail(Error::Cancelled);
         const qint64 n = source.read(buffer.data(), block);
         if (n < 0)
-            return fail(cannotRead(source.errorString()));
+            return fail(source.readFailure());
         if (n == 0)
             break;
         for (const char *p = buffer.data(), *end = p + n;
@@ -442,7 +500,7 @@ bool RecordingReader::read(Source &source)
     }
     m_history = std::make_unique<ReportHistory>(std::max<qint64>(1, lines - 1));
     if (!source.rewind())
-        return fail(cannotRead(source.errorString()));
+        return fail(source.readFailure());
 
     // Then the rows, block by block; a line cut by a block's end moves to
     // the front of the buffer and is completed by the next block.
@@ -454,7 +512,7 @@ bool RecordingReader::read(Source &source)
             return fail(Error::Cancelled);
         const qint64 n = source.read(buffer.data() + carried, block);
         if (n < 0)
-            return fail(cannotRead(source.errorString()));
+            return fail(source.readFailure());
         done += n;
         const bool atEnd = n == 0;
         const char *begin = buffer.data();

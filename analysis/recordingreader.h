@@ -18,7 +18,7 @@ class ReportHistory;
 //
 // Columns are found by the header's names (utc_time and value_v needed,
 // sample_rate used when present); a UTF-8 byte-order mark, \r\n line ends and
-// quoted fields are taken. A line that does not parse is skipped and counted.
+// quoted fields are taken; a name ending in .zst is read through zstd. A line that does not parse is skipped and counted.
 // Values are parsed to the exact count of 10 nV and times to the millisecond
 // with integer arithmetic, so a recording's statistics equal the live ones.
 // The reader works on large blocks and allocates nothing per row, so a
@@ -45,6 +45,8 @@ public:
         NoHeader,        // the first line is no line of column names
         UnpairedQuotes,  // in the first line
         MissingColumns,  // missingColumns: utc_time, value_v or both
+        CompressedCut,   // a compressed file ends inside a frame
+        CompressedCorrupt,  // zstd's reason in systemReason
     };
     struct Failure
     {
@@ -97,6 +99,7 @@ private:
     class Source;
     class FileSource;
     class MemorySource;
+    class ZstdSource;
 
     bool read(Source &source);
     bool fail(Error error);

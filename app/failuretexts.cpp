@@ -26,6 +26,8 @@ QString readerFailureText(const RecordingReader::Failure &failure)
     case Error::TooManyRows: return text("有 %1 行，超过 %2 行的上限").arg(failure.rows).arg(RecordingReader::MaxRows);
     case Error::NoHeader: return text("不是记录文件：第一行不是列名");
     case Error::UnpairedQuotes: return text("不是记录文件：第一行的引号不成对");
+    case Error::CompressedCut: return text("压缩文件不完整");
+    case Error::CompressedCorrupt: return text("压缩数据损坏：") + failure.systemReason;
     case Error::MissingColumns:
         return text("不是记录文件：第一行没有 %1 列").arg(failure.missingColumns.join(text(" 和 ")));
     }

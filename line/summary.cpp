@@ -66,6 +66,8 @@ QString failureText(const RecordingReader::Failure &failure)
         return QStringLiteral("%1 rows, more than the limit of %2").arg(failure.rows).arg(RecordingReader::MaxRows);
     case Error::NoHeader: return QStringLiteral("not a recording: the first line is no line of column names");
     case Error::UnpairedQuotes: return QStringLiteral("not a recording: unpaired quotes in the first line");
+    case Error::CompressedCut: return QStringLiteral("the compressed file is cut short");
+    case Error::CompressedCorrupt: return QStringLiteral("the compressed data is damaged: ") + failure.systemReason;
     case Error::MissingColumns:
         return QStringLiteral("not a recording: the first line has no %1 %2")
             .arg(failure.missingColumns.join(QLatin1String(" and ")),

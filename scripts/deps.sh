@@ -17,14 +17,17 @@ orvale_need_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# What building and running the window needs.
-ORVALE_BUILD_PACKAGES=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libqcustomplot-dev libfftw3-dev fonts-wqy-microhei libmosquitto-dev)
+# What building and running the window and the logger need (zstd for the
+# compressed recordings, libsystemd for the logger's service notifications,
+# libmosquitto for publishing through a broker).
+ORVALE_BUILD_PACKAGES=(build-essential cmake pkg-config qtbase5-dev libqt5serialport5-dev libqcustomplot-dev libfftw3-dev libzstd-dev libsystemd-dev libmosquitto-dev fonts-wqy-microhei)
 # What the Qt 6 build needs beside them (the plot widget's package carries both).
 ORVALE_QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev)
 # What scripts/test builds with beside them: Ninja, lld, and clang for the
-# sanitizer round (its sanitizers' runtime is only recommended by clang); the
-# broker the publishing suite runs against, and openssl for its certificates.
-ORVALE_TEST_PACKAGES=(ninja-build lld clang libclang-rt-14-dev mosquitto openssl)
+# sanitizer round (its sanitizers' runtime is only recommended by clang);
+# systemd-analyze for the logger's unit; the broker the publishing suite runs
+# against, and openssl for its certificates.
+ORVALE_TEST_PACKAGES=(ninja-build lld clang libclang-rt-14-dev systemd mosquitto openssl)
 # What scripts/influx-check needs: a real time-series server and curl.
 ORVALE_INFLUX_PACKAGES=(influxdb curl)
 # What the end-to-end tests and the demo need on a machine without a display.
