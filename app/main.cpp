@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
     // Before any QApplication: the figures of a recording need no display.
     if (orvale::summaryRequested(argc, argv))
         return orvale::runSummary(argc, argv);
-    preparePainting();
+    preparePainting(argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
     QCoreApplication::setApplicationName(QStringLiteral("orvale-qv"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVALE_VERSION));
