@@ -233,13 +233,16 @@ bool LcdPainter::canRepaintPart() const
 
 void LcdPainter::display(const QString &text)
 {
-    if (!canRepaintPart() || text == m_text) {
-        m_lcd->display(text);
+    if (m_known && text == m_text && m_lcd->value() == m_value)
+        return;
+    const int digits = m_lcd->digitCount();
+    const QVector<Place> after = placesOf(text, digits);
+    if (!canRepaintPart()) {
+        // The LCD repaints all of itself.
+        showAnew(m_lcd, text, after);
     } else {
         prepare();
-        const int digits = m_lcd->digitCount();
         const QVector<Place> before = placesOf(m_text, digits);
-        const QVector<Place> after = placesOf(text, digits);
         const int step = advance();
         QRegion changed;
         if (before.isEmpty() || after.isEmpty())
