@@ -258,14 +258,17 @@ void TestPainting::restartsWithoutAvx2Fills_data()
 
 void TestPainting::restartsWithoutAvx2Fills()
 {
-#if QT_VERSION_MAJOR != 5 || !(defined(__x86_64__) || defined(__i386__))
-    QSKIP("only x86 builds against Qt 5 start again without the AVX2 fills");
-#else
-    if (!__builtin_cpu_supports("avx2"))
-        QSKIP("this CPU has no AVX2");
     QFETCH(QString, disabled);
     QFETCH(QString, keep);
     QFETCH(QString, expected);
+#if QT_VERSION_MAJOR == 5 && (defined(__x86_64__) || defined(__i386__))
+    const bool restarts = __builtin_cpu_supports("avx2");
+#else
+    const bool restarts = false;
+#endif
+    // Elsewhere the program runs on as it is, the list untouched.
+    if (!restarts)
+        expected = QStringLiteral("1 [%1]").arg(disabled.isNull() ? QStringLiteral("unset") : disabled);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_NO_CPU_FEATURE"));
     env.remove(QStringLiteral("ORVALE_KEEP_AVX2"));
@@ -279,7 +282,6 @@ void TestPainting::restartsWithoutAvx2Fills()
     program.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--start-as-the-program")});
     QVERIFY(program.waitForFinished(30000));
     QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()).trimmed(), expected);
-#endif
 }
 
 int main(int argc, char **argv)
