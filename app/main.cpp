@@ -54,7 +54,9 @@ int main(int argc, char *argv[])
         break;
     }
 
-    preparePainting();
+    // Once the command line is known to start the window: it may start the
+    // program again, which only the window needs.
+    preparePainting(argv);
     orvale::registerFrameMetaType();
     QApplication app(argc, argv);
     MainWindow window;

@@ -7,6 +7,7 @@
 #include "commframe.h"
 #include "csvrecorder.h"
 #include "failuretexts.h"
+#include "lcdpainter.h"
 #include "linesettings.h"
 #include "logwriter.h"
 #include "portlist.h"
@@ -58,6 +59,7 @@ MainWindow::MainWindow(QWidget *parent)
     // does not offer would open the port at baud 0.
     ui->sendButton->setEnabled(false);
 
+    m_lcd = new LcdPainter(ui->lcdNumber, this);
     m_log = new LogWriter(ui->textEdit, this);
     // A redraw waiting for its turn goes first: it would otherwise wait out
     // the insertion too, and the display trail the board by both.
@@ -237,7 +239,7 @@ void MainWindow::onTimeout()
 void MainWindow::showNewestReport()
 {
     const ReportTexts texts = reportTexts(recv_obj);
-    ui->lcdNumber->display(texts.value);
+    m_lcd->display(texts.value);
     ui->DEVICE_ID->setText(texts.deviceId);
     ui->adch->setText(texts.channel);
     ui->sa->setText(texts.sampleRate);

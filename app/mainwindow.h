@@ -16,6 +16,7 @@ class ReconnectWatcher;
 }
 class Ui_MainWindow;
 class LogWriter;
+class LcdPainter;
 class CsvRecorder;
 class TrendWindow;
 class QAction;
@@ -87,6 +88,7 @@ private:
 
     orvale::FrameReader m_reader;
     LogWriter *m_log = nullptr;
+    LcdPainter *m_lcd = nullptr;  // shows values on ui->lcdNumber, repainting only changed digits
 
     // The LCD and labels show the newest report at most 25 times a second:
     // a value changing faster cannot be read, and each redraw of the large

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "feeder.h"
 
+#include "boardsignal.h"
 #include "commframe.h"
 
 #include <QByteArray>
@@ -57,6 +58,8 @@ bool writeAll(int fd, const char *data, size_t size, int64_t deadlineUs)
 long runFeeder(int master, const FeederPlan &plan, int64_t startUs, int64_t timeBaseUs)
 {
     QRandomGenerator rng(plan.seed);
+    QRandomGenerator noise(plan.seed + 1);
+    BoardSignal board(BoardSignal::Levels{}, plan.seed);
     const double byteUs = 1e6 / (plan.rate * orvale::FrameSize);
     const int64_t endUs = startUs + int64_t(plan.durationS * 1e6);
     const int64_t reports = int64_t(plan.durationS * plan.rate);
@@ -83,7 +86,17 @@ long runFeeder(int master, const FeederPlan &plan, int64_t startUs, int64_t time
             frame.ch_code = 3;
             // The time its last byte is due, relative to the shared base.
             const int64_t doneUs = startUs + int64_t(double((built + 1) * orvale::FrameSize) * byteUs);
-            frame.value = uint32_t(doneUs - timeBaseUs);
+            switch (plan.signal) {
+            case FeederPlan::Signal::Clock:
+                frame.value = uint32_t(doneUs - timeBaseUs);
+                break;
+            case FeederPlan::Signal::Board:
+                frame.value = board.next(frame.sa_code, frame.fil_code);
+                break;
+            case FeederPlan::Signal::UniformNoise:
+                frame.value = uint32_t(370000000 + noise.bounded(-500000, 500001));
+                break;
+            }
             orvale::sealFrame(frame);
             stream += orvale::frameBytes(frame);
             ++built;

@@ -9,9 +9,16 @@
 // A separate process that plays the board on the master end of a
 // pseudo-terminal: it writes reports paced as the line would deliver them,
 // each report's value carrying the time its last byte was due, in
-// microseconds since the shared time base.
+// microseconds since the shared time base (or, when asked, what a board
+// reads, for figures that depend on which digits change).
 struct FeederPlan
 {
+    enum class Signal {
+        Clock,         // the time each report is due: the display's lag can be read off it
+        Board,         // the simulated board's battery with its noise and drift
+        UniformNoise,  // 3.7 V with evenly spread noise of up to 0.005 V, as orvale-board-sim --uniform-noise
+    };
+    Signal signal = Signal::Clock;
     double rate = 720;        // reports per second
     double durationS = 30;
     bool randomCuts = false;  // cut the stream at random points, as a UART or USB adapter delivers it

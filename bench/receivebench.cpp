@@ -3,7 +3,8 @@
 // way an operator opens a port, fed by a separate process at a given report
 // rate. Prints CPU, display lag, event-loop stalls and memory for the window
 // as built, and for a reference run that inserts every read into the log in
-// its own call.
+// its own call; and the pixels the window paints a second, a measure of its
+// painting that, unlike CPU time, does not depend on the host.
 
 #include "feeder.h"
 #include "logwriter.h"
@@ -20,6 +21,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QRegion>
 #include <QLCDNumber>
 #include <QPushButton>
 #include <QTabWidget>
@@ -31,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -48,6 +52,53 @@ struct Options
     bool trend = false;   // trend window shown, span 1 minute
     bool analysis = false;  // trend window on a full history, span "全部", each page in turn
     QString recordPath;   // CSV recording into this file
+    FeederPlan::Signal signal = FeederPlan::Signal::Clock;
+};
+
+// Counts the area of every paint event of one window's widgets: what the
+// window repaints, whatever the host's CPU. In device pixels, so a
+// high-density screen's figures are what its raster engine fills.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *window) : m_window(window) { qApp->installEventFilter(this); }
+    ~PaintCounter() override { qApp->removeEventFilter(this); }
+
+    double devicePixels() const { return m_pixels; }
+    // The widgets that painted most, by object name, with their share.
+    std::vector<std::pair<double, QString>> largest(size_t n) const
+    {
+        std::vector<std::pair<double, QString>> all;
+        for (const auto &w : m_byWidget)
+            all.emplace_back(w.second, w.first);
+        std::sort(all.rbegin(), all.rend());
+        all.resize(std::min(n, all.size()));
+        return all;
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()) {
+            auto *widget = static_cast<QWidget *>(watched);
+            if (widget->window() == m_window) {
+                double area = 0;
+                for (const QRect &r : static_cast<QPaintEvent *>(event)->region())
+                    area += double(r.width()) * double(r.height());
+                const double ratio = widget->devicePixelRatioF();
+                area *= ratio * ratio;
+                m_pixels += area;
+                m_byWidget[widget->objectName().isEmpty() ? QString::fromLatin1(widget->metaObject()->className())
+                                                           : widget->objectName()] += area;
+            }
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_window = nullptr;
+    double m_pixels = 0;
+    std::map<QString, double> m_byWidget;
 };
 
 struct RunFigures
@@ -58,6 +109,8 @@ struct RunFigures
     double lagMedianMs = 0, lagP99Ms = 0, lagMaxMs = 0;
     int lagSamples = 0;
     double stallMs = 0;
+    double paintedMpxPerS = 0;
+    std::vector<std::pair<double, QString>> paintedMost;  // Mpx/s, widget
     double rssStartMb = 0, rss10sMb = 0, rssEndMb = 0;
     double peakFirst10sMb = 0, peakAfter10sMb = 0;
     long recordedRows = -1;
@@ -84,7 +137,13 @@ void usage()
                 "                  its four pages for a fifth of each run, then close it for the last fifth;\n"
                 "                  print the figures of each part, and time each page's analysis over the\n"
                 "                  full history\n"
-                "  --record PATH   record every report into PATH during each run\n");
+                "  --record PATH   record every report into PATH during each run\n"
+                "  --signal clock|board|uniform-noise\n"
+                "                  the reports' value: the time each is due, which gives the display's lag\n"
+                "                  (default); the simulated board's battery (orvale-board-sim's default); or\n"
+                "                  3.7 V with noise of up to 0.005 V (its --uniform-noise)\n"
+                "The pixels painted are the areas of the paint events of the window's widgets, in device\n"
+                "pixels (a logical pixel is ratio x ratio of them).\n");
 }
 
 bool parse(int argc, char **argv, Options &o)
@@ -112,6 +171,16 @@ bool parse(int argc, char **argv, Options &o)
             o.analysis = true;
         } else if (!std::strcmp(arg, "--record") && value) {
             o.recordPath = QString::fromLocal8Bit(value);
+            ++i;
+        } else if (!std::strcmp(arg, "--signal") && value) {
+            if (!std::strcmp(value, "clock"))
+                o.signal = FeederPlan::Signal::Clock;
+            else if (!std::strcmp(value, "board"))
+                o.signal = FeederPlan::Signal::Board;
+            else if (!std::strcmp(value, "uniform-noise"))
+                o.signal = FeederPlan::Signal::UniformNoise;
+            else
+                return false;
             ++i;
         } else if (!std::strcmp(arg, "--memory-timeline")) {
             o.memoryTimeline = true;
@@ -204,6 +273,7 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
     if (o.analysis)
         QTest::qWait(1000);
     figures.rssStartMb = residentMb();
+    PaintCounter painted(&window);
     const double cpuStart = cpuSeconds();
     const int64_t startUs = monotonicUs();
     feeder.start();
@@ -235,7 +305,7 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
         lastTickUs = now;
         const double shownUs = lcd->value() * 1e8;
         const double sinceStartUs = double(now - startUs);
-        if (shownUs > 0 && sinceStartUs < o.durationS * 1e6) {
+        if (o.signal == FeederPlan::Signal::Clock && shownUs > 0 && sinceStartUs < o.durationS * 1e6) {
             // Reports fall due every period after the one shown; the newest
             // one due by now is how far the display trails the line.
             const double nowUs = double(now - timeBaseUs);
@@ -275,6 +345,9 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
 
     const double cpu = cpuSeconds() - cpuStart;
     const double wall = double(monotonicUs() - startUs) / 1e6;
+    figures.paintedMpxPerS = painted.devicePixels() / wall / 1e6;
+    for (const auto &w : painted.largest(4))
+        figures.paintedMost.emplace_back(w.first / wall / 1e6, w.second);
     phaseCpu[size_t(phases)] = cpuStart + cpu;
     phaseWall[size_t(phases)] = double(monotonicUs()) / 1e6;
     if (o.analysis) {
@@ -315,9 +388,17 @@ void print(const RunFigures &f, const Options &o)
 {
     std::printf("\n[%s]\n", qPrintable(f.name));
     std::printf("reports sent: %ld (%.1f/s)\n", f.sent, double(f.sent) / o.durationS);
-    std::printf("window CPU: %.1f%% of one core\n", f.cpuPercent);
-    std::printf("display lag: median %.1f ms, p99 %.1f ms, max %.1f ms (%d samples)\n", f.lagMedianMs, f.lagP99Ms,
-                f.lagMaxMs, f.lagSamples);
+    std::printf("window CPU: %.1f%% of one core; painted %.3f million device pixels a second\n", f.cpuPercent,
+                f.paintedMpxPerS);
+    std::printf("  painted most:");
+    for (const auto &w : f.paintedMost)
+        std::printf(" %s %.3f", qPrintable(w.second), w.first);
+    std::printf("\n");
+    if (o.signal != FeederPlan::Signal::Clock)
+        std::printf("display lag: not measured (the value is the board's signal, not the time)\n");
+    else
+        std::printf("display lag: median %.1f ms, p99 %.1f ms, max %.1f ms (%d samples)\n", f.lagMedianMs,
+                    f.lagP99Ms, f.lagMaxMs, f.lagSamples);
     std::printf("longest event-loop stall: %.1f ms\n", f.stallMs);
     std::printf("resident memory: start %.1f MB, at 10 s %.1f MB, end %.1f MB (growth after 10 s %.2f MB)\n",
                 f.rssStartMb, f.rss10sMb, f.rssEndMb, f.rssEndMb - f.rss10sMb);
@@ -332,6 +413,17 @@ void print(const RunFigures &f, const Options &o)
                     pageNames[p], o.durationS / double(f.pages.size()), f.pages[p].cpuPercent, f.pages[p].lagP99Ms,
                     f.pages[p].stallMs);
     std::fflush(stdout);
+}
+
+QString cpuModel()
+{
+    QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+    if (cpuinfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : cpuinfo.readAll().split('\n'))
+            if (line.startsWith("model name"))
+                return QString::fromUtf8(line.mid(line.indexOf(':') + 1).trimmed());
+    }
+    return QStringLiteral("unknown");
 }
 
 double medianOf(std::vector<double> v)
@@ -431,7 +523,7 @@ void timeFullHistory()
 int main(int argc, char **argv)
 {
     // As the program does (main.cpp), so the figures are those of the program.
-    preparePainting();
+    preparePainting(argv);
     Options o;
     if (!parse(argc, argv, o)) {
         usage();
@@ -444,6 +536,7 @@ int main(int argc, char **argv)
     plan.rate = o.rate;
     plan.durationS = o.durationS;
     plan.randomCuts = o.randomCuts;
+    plan.signal = o.signal;
     Feeder coalescedFeeder, referenceFeeder;
     if ((o.coalesced && !coalescedFeeder.spawn(plan, timeBaseUs))
         || (o.reference && !referenceFeeder.spawn(plan, timeBaseUs))) {
@@ -455,6 +548,9 @@ int main(int argc, char **argv)
     std::printf("orvale-bench-receive: %.0f reports/s for %.0f s, %s, platform %s, %ld cores\n", o.rate,
                 o.durationS, o.randomCuts ? "frames cut at random points" : "whole frames per write",
                 qPrintable(QGuiApplication::platformName()), sysconf(_SC_NPROCESSORS_ONLN));
+    static const char *const signalNames[] = {"the time each report is due", "the simulated board's battery",
+                                              "3.7 V with uniform noise of up to 0.005 V"};
+    std::printf("value: %s; CPU %s\n", signalNames[int(o.signal)], qPrintable(cpuModel()));
     std::printf("trend window %s, recording %s\n",
                 o.analysis ? "shown on a full history, each page in turn" : o.trend ? "shown" : "not shown",
                 o.recordPath.isEmpty() ? "off" : qPrintable(o.recordPath));

@@ -280,7 +280,7 @@ void lagWhileLoading(Feeder &feeder, const QString &path, int64_t timeBaseUs, do
 
 int main(int argc, char **argv)
 {
-    preparePainting();
+    preparePainting(argv);
     Options o;
     if (!parse(argc, argv, o)) {
         usage();

@@ -1,0 +1,264 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "lcdpainter.h"
+
+#include <QLCDNumber>
+#include <QStyle>
+
+#include <algorithm>
+
+namespace {
+
+// QLCDNumber's own layout of its places over its whole width and height.
+struct Layout
+{
+    int segLen = 0, xAdvance = 0, xOffset = 0, yOffset = 0;
+};
+
+Layout layoutOf(const QLCDNumber *lcd)
+{
+    const int digits = lcd->digitCount();
+    const int digitSpace = lcd->smallDecimalPoint() ? 2 : 1;
+    const int xSegLen = lcd->width() * 5 / (digits * (5 + digitSpace) + digitSpace);
+    const int ySegLen = lcd->height() * 5 / 12;
+    Layout l;
+    l.segLen = std::min(xSegLen, ySegLen);
+    l.xAdvance = l.segLen * (5 + digitSpace) / 5;
+    l.xOffset = (lcd->width() - digits * l.xAdvance + l.segLen / 5) / 2;
+    l.yOffset = (lcd->height() - l.segLen * 2) / 2;
+    return l;
+}
+
+// The colours the LCD paints with, in every group: the hidden LCD is never
+// in an active window, so it would pick another group.
+QPalette flattened(const QPalette &palette)
+{
+    QPalette flat(palette);
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto r = QPalette::ColorRole(role);
+        flat.setBrush(r, palette.brush(palette.currentColorGroup(), r));
+    }
+    return flat;
+}
+
+// Shows `text`, laid out as `places`, points and all. QLCDNumber takes a
+// text whose characters are those it shows as unchanged, its points
+// included (Qt 5.15 compares the characters alone); from a text with
+// another last character it takes everything.
+void showAnew(QLCDNumber *lcd, const QString &text, const QVector<LcdPainter::Place> &places)
+{
+    const bool eight = places.isEmpty() || places.last().ch != QLatin1Char('8');
+    lcd->display(eight ? QStringLiteral("8") : QStringLiteral("0"));
+    lcd->display(text);
+}
+
+} // namespace
+
+LcdPainter::LcdPainter(QLCDNumber *lcd, QObject *parent) : QObject(parent), m_lcd(lcd)
+{
+}
+
+LcdPainter::~LcdPainter() = default;
+
+bool LcdPainter::Setup::operator==(const Setup &o) const
+{
+    return size == o.size && ratio == o.ratio && paletteKey == o.paletteKey && colorGroup == o.colorGroup
+        && style == o.style && enabled == o.enabled && digits == o.digits && segmentStyle == o.segmentStyle
+        && frameShape == o.frameShape && frameShadow == o.frameShadow && lineWidth == o.lineWidth
+        && midLineWidth == o.midLineWidth;
+}
+
+QVector<LcdPainter::Place> LcdPainter::placesOf(const QString &text, int digits)
+{
+    // As QLCDNumber lays out a text with small points; a cell left out here
+    // would keep its old drawing on screen.
+    QVector<Place> filled;
+    bool lastWasPoint = true;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('.')) {
+            if (lastWasPoint) {
+                if (filled.size() == digits)
+                    return {};
+                filled.append({QLatin1Char(' '), false});
+            }
+            filled.last().point = true;
+            lastWasPoint = true;
+        } else {
+            if (filled.size() == digits)
+                return {};
+            filled.append({c, false});
+            lastWasPoint = false;
+        }
+    }
+    QVector<Place> places(digits - filled.size(), Place{QLatin1Char(' '), false});
+    places += filled;
+    return places;
+}
+
+QRect LcdPainter::cellRect(int index) const
+{
+    const Layout l = layoutOf(m_lcd);
+    // A digit and its point lie within its advance and twice the segment
+    // length; antialiasing and the half-pixel shift of a shadowed frame
+    // reach a pixel past that, at any device-pixel ratio.
+    constexpr int Margin = 2;
+    const QRect cell(l.xOffset + index * l.xAdvance - Margin, l.yOffset - Margin, l.xAdvance + 2 * Margin,
+                     l.segLen * 2 + 2 * Margin);
+    return cell & m_lcd->rect();
+}
+
+int LcdPainter::advance() const
+{
+    return layoutOf(m_lcd).xAdvance;
+}
+
+LcdPainter::Setup LcdPainter::currentSetup() const
+{
+    const QLCDNumber *l = m_lcd;
+    Setup s;
+    s.size = l->size();
+    s.ratio = l->devicePixelRatioF();
+    s.paletteKey = l->palette().cacheKey();
+    s.colorGroup = l->palette().currentColorGroup();
+    s.style = l->style();
+    s.enabled = l->isEnabled();
+    s.digits = l->digitCount();
+    s.segmentStyle = l->segmentStyle();
+    s.frameShape = l->frameShape();
+    s.frameShadow = l->frameShadow();
+    s.lineWidth = l->lineWidth();
+    s.midLineWidth = l->midLineWidth();
+    return s;
+}
+
+void LcdPainter::prepare()
+{
+    const Setup now = currentSetup();
+    if (m_twin && now == m_setup)
+        return;
+    m_setup = now;
+    m_drawings.clear();
+    m_changes.clear();
+    if (!m_twin) {
+        m_twin = std::make_unique<QLCDNumber>();
+        m_twin->setAttribute(Qt::WA_DontShowOnScreen);
+    }
+    QLCDNumber *t = m_twin.get();
+    t->setStyle(m_lcd->style());
+    t->setPalette(flattened(m_lcd->palette()));
+    t->setAutoFillBackground(true);
+    t->setEnabled(m_lcd->isEnabled());
+    t->setSmallDecimalPoint(true);
+    t->setDigitCount(m_lcd->digitCount());
+    t->setSegmentStyle(m_lcd->segmentStyle());
+    t->setFrameShape(m_lcd->frameShape());
+    t->setFrameShadow(m_lcd->frameShadow());
+    t->setLineWidth(m_lcd->lineWidth());
+    t->setMidLineWidth(m_lcd->midLineWidth());
+    t->resize(m_lcd->size());
+}
+
+QImage LcdPainter::drawingOf(const Place &place)
+{
+    const quint32 key = (quint32(place.ch.unicode()) << 1) | quint32(place.point);
+    const auto known = m_drawings.find(key);
+    if (known != m_drawings.end())
+        return known->second;
+    QString text(place.ch);
+    if (place.point)
+        text += QLatin1Char('.');
+    showAnew(m_twin.get(), text, {place});
+    const qreal ratio = m_setup.ratio;
+    const QRect cell = cellRect(m_setup.digits - 1);
+    QImage image((QSizeF(cell.size()) * ratio).toSize(), QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::black);
+    m_twin->render(&image, QPoint(), QRegion(cell));
+    m_drawings.emplace(key, image);
+    return image;
+}
+
+QRegion LcdPainter::changeBetween(const Place &a, const Place &b)
+{
+    const quint64 key = (quint64((quint32(a.ch.unicode()) << 1) | quint32(a.point)) << 32)
+        | ((quint32(b.ch.unicode()) << 1) | quint32(b.point));
+    const auto known = m_changes.find(key);
+    if (known != m_changes.end())
+        return known->second;
+    const QImage before = drawingOf(a);
+    const QImage after = drawingOf(b);
+    // Pixels that differ, in tiles of a few logical pixels, and a pixel
+    // around each: at a ratio that is not whole, a place's antialiased
+    // edges may fall a level differently from one place to the next.
+    constexpr int Tile = 3;
+    const qreal ratio = m_setup.ratio;
+    const QRect cell = cellRect(m_setup.digits - 1);
+    const int columns = cell.width() / Tile + 1;
+    const int rows = cell.height() / Tile + 1;
+    QVector<bool> dirty(columns * rows, false);
+    for (int y = 0; y < before.height(); ++y) {
+        const auto *p = reinterpret_cast<const QRgb *>(before.constScanLine(y));
+        const auto *q = reinterpret_cast<const QRgb *>(after.constScanLine(y));
+        for (int x = 0; x < before.width(); ++x) {
+            if (p[x] == q[x])
+                continue;
+            const int lx = int(x / ratio), ly = int(y / ratio);
+            for (int ty = std::max(0, (ly - 1) / Tile); ty <= std::min(rows - 1, (ly + 1) / Tile); ++ty)
+                for (int tx = std::max(0, (lx - 1) / Tile); tx <= std::min(columns - 1, (lx + 1) / Tile); ++tx)
+                    dirty[ty * columns + tx] = true;
+        }
+    }
+    QRegion change;
+    for (int ty = 0; ty < rows; ++ty) {
+        for (int tx = 0; tx < columns;) {
+            if (!dirty[ty * columns + tx]) {
+                ++tx;
+                continue;
+            }
+            const int start = tx;
+            while (tx < columns && dirty[ty * columns + tx])
+                ++tx;
+            change += QRect(cell.x() + start * Tile, cell.y() + ty * Tile, (tx - start) * Tile, Tile);
+        }
+    }
+    change &= cell;
+    m_changes.emplace(key, change);
+    return change;
+}
+
+bool LcdPainter::canRepaintPart() const
+{
+    return m_known && m_lcd->isVisible() && m_lcd->updatesEnabled() && m_lcd->mode() == QLCDNumber::Dec
+        && m_lcd->smallDecimalPoint() && m_lcd->value() == m_value;
+}
+
+void LcdPainter::display(const QString &text)
+{
+    if (m_known && text == m_text && m_lcd->value() == m_value)
+        return;
+    const int digits = m_lcd->digitCount();
+    const QVector<Place> after = placesOf(text, digits);
+    if (!canRepaintPart()) {
+        // The LCD repaints all of itself.
+        showAnew(m_lcd, text, after);
+    } else {
+        prepare();
+        const QVector<Place> before = placesOf(m_text, digits);
+        const int step = advance();
+        QRegion changed;
+        if (before.isEmpty() || after.isEmpty())
+            changed = m_lcd->rect();
+        for (int i = 0; i < digits && !before.isEmpty() && !after.isEmpty(); ++i)
+            if (before[i] != after[i])
+                changed += changeBetween(before[i], after[i]).translated((i - (digits - 1)) * step, 0);
+        // The LCD's own update would ask for all of it to be repainted.
+        m_lcd->setAttribute(Qt::WA_UpdatesDisabled);
+        showAnew(m_lcd, text, after);
+        m_lcd->setAttribute(Qt::WA_UpdatesDisabled, false);
+        m_lcd->update(changed);
+    }
+    m_text = text;
+    m_value = m_lcd->value();
+    m_known = true;
+}
+
+#include "moc_lcdpainter.cpp"

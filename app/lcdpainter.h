@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QPalette>
+#include <QPointer>
+#include <QRect>
+#include <QRegion>
+#include <QString>
+#include <QVector>
+
+#include <map>
+#include <memory>
+
+class QLCDNumber;
+class QStyle;
+
+// Shows texts on an LCD and has it repaint only the parts of the digit
+// cells whose drawing changes. QLCDNumber asks for a repaint of all of
+// itself at every new text; with a real board's microvolt noise only the
+// last two to four of its ten places change between refreshes, and within
+// a place only the segments that go on or off, so most of that repaint,
+// and of the copy of it to the screen, was of unchanged pixels.
+//
+// The LCD still paints itself, clipped to what changes, so what the screen
+// shows is its own painting at any device-pixel ratio and on any Qt
+// version. What changes between two characters in a place is found once
+// per pair, from a hidden LCD of the same size, ratio, style and palette
+// painting each of them, and kept as a region by value (nothing points
+// into the store, which may move as it grows); any change to the LCD's
+// setup starts the store afresh. A place's drawing is the same in every
+// place, shifted by whole logical pixels, so one region serves all places.
+// Values must be shown through display(); a text shown past it, or an LCD
+// not in decimal mode with small points, is repainted whole as the LCD
+// asks.
+class LcdPainter : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit LcdPainter(QLCDNumber *lcd, QObject *parent = nullptr);
+    ~LcdPainter() override;
+
+    void display(const QString &text);
+
+    // One place of the LCD: its character and whether its point is lit.
+    struct Place
+    {
+        QChar ch;
+        bool point = false;
+        bool operator==(const Place &other) const { return ch == other.ch && point == other.point; }
+        bool operator!=(const Place &other) const { return !(*this == other); }
+    };
+    // The places as the LCD lays out `text` over `digits` places with small
+    // points: right-aligned, a point belonging to the character before it,
+    // two points in a row a blank between them; none for a text with more
+    // places than the LCD has, which the LCD shows in a way of its own.
+    [[nodiscard]] static QVector<Place> placesOf(const QString &text, int digits);
+    // The rectangle, in the LCD's own coordinates, that holds everything the
+    // LCD paints for place `index`, antialiased edges included.
+    [[nodiscard]] QRect cellRect(int index) const;
+
+private:
+    // What the hidden LCD's drawings were made for.
+    struct Setup
+    {
+        QSize size;
+        qreal ratio = 0;
+        qint64 paletteKey = 0;
+        int colorGroup = -1;
+        QPointer<QStyle> style;
+        bool enabled = true;
+        int digits = 0, segmentStyle = 0, frameShape = 0, frameShadow = 0, lineWidth = 0, midLineWidth = 0;
+        bool operator==(const Setup &o) const;
+    };
+    [[nodiscard]] bool canRepaintPart() const;
+    [[nodiscard]] Setup currentSetup() const;
+    void prepare();
+    // What differs between two characters in the last place, in the LCD's
+    // logical coordinates.
+    [[nodiscard]] QRegion changeBetween(const Place &a, const Place &b);
+    // The hidden LCD's drawing of a character in the last place, its cell alone.
+    [[nodiscard]] QImage drawingOf(const Place &place);
+    [[nodiscard]] int advance() const;
+
+    QLCDNumber *m_lcd = nullptr;
+    std::unique_ptr<QLCDNumber> m_twin;
+    Setup m_setup;
+    std::map<quint32, QImage> m_drawings;
+    std::map<quint64, QRegion> m_changes;
+    QString m_text;
+    bool m_known = false;  // m_text is what the LCD shows
+    double m_value = 0;    // the LCD's value for m_text, to notice a text shown past display()
+};
