@@ -7,14 +7,28 @@
 // replays the seed corpus.
 //
 // Input: byte 0 gives the block size, byte % 64 + 1; the rest is the file.
+//
+// The compressed road too: the file compressed with zstd and read back
+// through it must give exactly what the plain bytes give, the compressed
+// file cut short must be refused or read, never taken for more than it
+// holds, and the raw bytes taken as a compressed file (hostile data) must
+// give a clear result.
 
 #include "recordingreader.h"
 #include "reporthistory.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <zstd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -27,6 +41,70 @@ void check(bool ok, const char *what)
     }
 }
 
+// A .csv.zst file of this process holding `bytes`, for the reader's file road.
+QString compressedFile(const QByteArray &bytes)
+{
+    static const QString path =
+        QDir::tempPath() + QStringLiteral("/fuzz_recordingreader-%1.csv.zst").arg(qint64(getpid()));
+    QFile file(path);
+    check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size(),
+          "cannot write the compressed file");
+    return path;
+}
+
+bool sameRecording(RecordingReader &a, RecordingReader &b)
+{
+    if (!(a.failure() == b.failure()) || a.skippedLines() != b.skippedLines())
+        return false;
+    const auto x = a.takeHistory(), y = b.takeHistory();
+    if (bool(x) != bool(y))
+        return false;
+    if (!x)
+        return true;
+    if (x->size() != y->size())
+        return false;
+    for (qint64 i = x->firstIndex(), j = y->firstIndex(); i < x->endIndex(); ++i, ++j) {
+        if (x->timeAt(i) != y->timeAt(j) || x->valueAt(i) != y->valueAt(j) || x->rateCodeAt(i) != y->rateCodeAt(j))
+            return false;
+    }
+    return true;
+}
+
+void checkCompressedRoad(const char *file, qint64 length, uint8_t cutAt)
+{
+    using Error = RecordingReader::Error;
+    QByteArray packed(int(ZSTD_compressBound(size_t(length))), Qt::Uninitialized);
+    const size_t n = ZSTD_compress(packed.data(), size_t(packed.size()), file, size_t(length), 1);
+    check(!ZSTD_isError(n), "zstd cannot compress");
+    packed.truncate(int(n));
+
+    RecordingReader plain, unpacked;
+    (void)plain.readBytes(file, length);
+    (void)unpacked.readFile(compressedFile(packed));
+    // An empty plain file compresses to a frame of nothing: empty both ways.
+    check(sameRecording(plain, unpacked), "the compressed file reads otherwise than its plain bytes");
+
+    // Cut short: refused as cut or damaged, or read as a shorter recording
+    // when the cut falls after whole blocks; never a crash.
+    const QByteArray cut = packed.left(int(qint64(packed.size()) * cutAt / 256));
+    RecordingReader shortened, whole;
+    const bool wholeOk = whole.readBytes(file, length);
+    if (shortened.readFile(compressedFile(cut))) {
+        const auto rows = shortened.takeHistory(), all = whole.takeHistory();
+        check(wholeOk && rows->size() <= all->size(), "a cut compressed file read as more than it holds");
+    } else {
+        const Error e = shortened.failure().error;
+        check(e == Error::CompressedCut || e == Error::CompressedCorrupt || e == Error::Empty || e == Error::NoHeader
+                  || e == Error::MissingColumns || e == Error::UnpairedQuotes,
+              "a cut compressed file refused for another reason");
+    }
+
+    // The raw bytes as a compressed file: hostile data gives a clear result.
+    RecordingReader hostile;
+    const bool ok = hostile.readFile(compressedFile(QByteArray(file, int(length))));
+    check(ok == (hostile.failure().error == Error::None), "a compressed file's failure without a reason");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -36,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const qint64 block = data[0] % 64 + 1;
     const char *file = reinterpret_cast<const char *>(data + 1);
     const qint64 length = qint64(size - 1);
+    checkCompressedRoad(file, length, data[0]);
 
     RecordingReader whole, pieces;
     const bool wholeOk = whole.readBytes(file, length);
