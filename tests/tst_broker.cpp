@@ -48,15 +48,8 @@ class TestBroker : public QObject
     Q_OBJECT
 
     MosquittoBroker m_mqtt;
-    quint16 m_port = 0;
 
-    QString path(const char *name) const { return m_mqtt.path(name); }
-    bool startBroker() { return m_mqtt.start(); }
-    void stopBroker() { m_mqtt.stop(); }
-    BrokerUrl url(bool tls, const QByteArray &user = User) const
-    {
-        return m_mqtt.url(tls, QStringLiteral("lab/bench 1"), user);
-    }
+    BrokerUrl url(bool tls) const { return m_mqtt.url(tls, QStringLiteral("lab/bench 1")); }
 
     ReportPublisher::Settings publisherSettings() const
     {
@@ -107,14 +100,9 @@ private slots:
         if (!missing.isEmpty())
             QSKIP(qPrintable(missing));
         QVERIFY(m_mqtt.setUp());
-        m_port = m_mqtt.port();
     }
 
-    void cleanupTestCase()
-    {
-        if (m_mqtt.isRunning())
-            stopBroker();
-    }
+    void cleanupTestCase() { m_mqtt.stop(); }
 
     void deliveryAcrossRestart()
     {
@@ -138,14 +126,14 @@ private slots:
         // The broker hangs, with messages in flight that it will never
         // acknowledge, then dies; its saved state brings the subscriber's
         // session back, and the publisher has to send those messages again.
-        ::kill(pid_t(m_mqtt.processId()), SIGSTOP);
+        ::kill(pid_t(m_mqtt.process().processId()), SIGSTOP);
         QTest::qWait(300);
-        ::kill(pid_t(m_mqtt.processId()), SIGKILL);
+        ::kill(pid_t(m_mqtt.process().processId()), SIGKILL);
         m_mqtt.process().waitForFinished(5000);
         QTest::qWait(1000);
         QVERIFY(!publisher.isConnected());
         QVERIFY(publisher.queuedMessages() > 5);
-        QVERIFY(startBroker());
+        QVERIFY(m_mqtt.start());
         QTest::qWait(300);
         feed.stop();
         publisher.flush();
@@ -169,7 +157,7 @@ private slots:
         Subscriber subscriber;
         subscribe(subscriber, "bound-watcher");
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.client.isConnected(), 5000);
-        stopBroker();
+        m_mqtt.stop();
 
         ReportPublisher::Settings settings = publisherSettings();
         settings.queueBytes = 4000;
@@ -187,7 +175,7 @@ private slots:
         QVERIFY(publisher.queuedMessages() >= 2);  // about 1.3 kB each
         QVERIFY(publisher.takeSummary(0).contains("\"lost\": " + QByteArray::number(publisher.lost()) + '}'));
 
-        QVERIFY(startBroker());
+        QVERIFY(m_mqtt.start());
         const qint64 kept = 100 - publisher.lost();
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.reports.size(), int(kept), 10000);
         for (int i = 0; i < kept; ++i)
@@ -204,7 +192,7 @@ private slots:
         // A publisher in a process of its own, killed without a word.
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--publisher-child"), QString::number(m_port)});
+                    {QStringLiteral("--publisher-child"), QString::number(m_mqtt.port())});
         QVERIFY(child.waitForReadyRead(10000));
         QCOMPARE(child.readLine().trimmed(), QByteArray("connected"));
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.statuses.contains("online"), 5000);
@@ -258,7 +246,7 @@ private slots:
         if (code == BrokerError::UnknownHost)
             options.url.host = QStringLiteral("no-such-host.invalid");
         options.password = password;
-        options.caFile = ca.isEmpty() ? QString() : path(ca.toLatin1().constData());
+        options.caFile = ca.isEmpty() ? QString() : m_mqtt.path(ca.toLatin1().constData());
         options.firstRetryMs = 50;
         client.start(options);
         // It goes on trying, waiting twice as long each time.
@@ -277,7 +265,7 @@ private slots:
         MqttClient::Options options;
         options.url = url(true);
         options.password = Password;
-        options.caFile = path("ca.crt");
+        options.caFile = m_mqtt.path("ca.crt");
         client.start(options);
         QTRY_VERIFY_WITH_TIMEOUT(client.isConnected(), 5000);
         QSignalSpy published(&client, &MqttClient::published);

@@ -5,12 +5,8 @@
 // status, the reports lost on the way, the refusals in words, and the
 // dialog that remembers everything but the password.
 
-#include "brokerdialog.h"
-#include "commframe.h"
-#include "lineprotocol.h"
 #include "mainwindow.h"
 #include "mosquittobroker.h"
-#include "mqttclient.h"
 #include "privatesettings.h"
 #include "ptyboard.h"
 #include "publishcontrol.h"
@@ -19,16 +15,12 @@
 #include "reporthistory.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace orvale;
 
@@ -44,12 +36,7 @@ QString text(const QObject &parent, const char *label) { return child<QLabel>(pa
 
 QByteArray reportBytes(uint32_t value, uint8_t rateCode)
 {
-    COMM_UART_OBJ frame{};
-    frame.dev_id = 0xA1;
-    frame.sa_code = rateCode;
-    frame.fil_code = 4;
-    frame.ch_code = 3;
-    frame.value = value;
+    COMM_UART_OBJ frame{0xA1, {}, rateCode, 4, 0, 3, value, 0, 0};
     sealFrame(frame);
     return frameBytes(frame);
 }
@@ -65,10 +52,7 @@ class TestRemote : public QObject
 
     BrokerChoice broker(const QString &prefix, const QByteArray &password = MosquittoBroker::Password) const
     {
-        BrokerChoice choice;
-        choice.url = m_mqtt.url(false, prefix);
-        choice.password = password;
-        return choice;
+        return BrokerChoice{m_mqtt.url(false, prefix), password, QString()};
     }
 
 private slots:
@@ -77,6 +61,7 @@ private slots:
         QVERIFY(usePrivateSettings());
         QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
         QCoreApplication::setApplicationName(QStringLiteral("orvale-qv"));
+        QSettings().clear();
         registerFrameMetaType();
         qRegisterMetaType<BrokerError>();
         const QString missing = m_mqtt.missingTools();
@@ -92,9 +77,7 @@ private slots:
     void remoteFiguresEqualRecording()
     {
         PtyBoard board;
-        QVERIFY(!board.path.isEmpty());
         MainWindow main;
-        main.show();
         const QString recording = m_dir.filePath(QStringLiteral("published.csv"));
         QVERIFY(main.startRecording(recording));
         auto *ports = child<QComboBox>(main, "PortBox");
@@ -104,7 +87,7 @@ private slots:
         main.publishing().start(broker(QStringLiteral("lab/window")));
         QTRY_COMPARE_WITH_TIMEOUT(text(main, "publishLabel"), QStringLiteral("MQTT：已连接，发布中"), 5000);
 
-        QPointer<RemoteWindow> remote = new RemoteWindow(broker(QStringLiteral("lab/window")), &main);
+        auto *remote = new RemoteWindow(broker(QStringLiteral("lab/window")), &main);
         remote->show();
         QCOMPARE(remote->windowTitle(), QStringLiteral("远程 — lab/window"));
         QTRY_COMPARE_WITH_TIMEOUT(text(*remote, "remoteStatus"), QStringLiteral("在线"), 5000);
@@ -128,10 +111,9 @@ private slots:
         // The whole of both, as the recording window opens.
         auto *span = child<QComboBox>(*remote, "trendSpan");
         span->setCurrentIndex(span->count() - 1);
+        QTRY_COMPARE_WITH_TIMEOUT(text(*remote, "statCount"), QStringLiteral("%1 条").arg(sent), 3000);
         const QList<QLabel *> figures = remote->findChildren<QLabel *>(QRegularExpression(QStringLiteral("^stat[A-Z]")));
         QVERIFY(figures.size() >= 10);
-        QTRY_COMPARE_WITH_TIMEOUT(text(*remote, "statCount"), text(*recorded, "statCount"), 3000);
-        QCOMPARE(text(*remote, "statCount").remove(QRegularExpression(QStringLiteral("\\D"))), QString::number(sent));
         for (QLabel *figure : figures)
             QCOMPARE(figure->text(), child<QLabel>(*recorded, figure->objectName().toLatin1().constData())->text());
         main.publishing().stop();
@@ -154,8 +136,8 @@ private slots:
         }
     }
 
-    // Faults: a gap in seq not counted, a repeat QoS 1 may deliver counted
-    // twice or shown twice, a line that does not read taken anyway.
+    // Faults: a gap in seq not counted or not shown, a repeat that QoS 1 may
+    // deliver shown twice, times or rates read in another unit or table.
     void lostCountsGaps()
     {
         RemoteWindow remote(broker(QStringLiteral("lab/gaps")));
@@ -168,22 +150,17 @@ private slots:
                                  5000);
         COMM_UART_OBJ report{};
         report.sa_code = 2;
-        const QByteArray settings = lineprotocol::settingsTags(report);
         const qint64 t0 = 1796000000000LL * 1000000;
         QByteArray first, second;
         for (qint64 seq : {1, 2, 5})
-            lineprotocol::appendLine(first, "b", settings, 370000000, seq, t0 + seq);
-        lineprotocol::appendLine(second, "b", settings, 370000000, 5, t0 + 5);  // again
-        second += "orvale,board=b value=x,seq=6i 1\n";                           // does not read
-        lineprotocol::appendLine(second, "b", settings, 370000001, 9, t0 + 9);
-        const QByteArray topic = options.url.topic("reports");
-        QVERIFY(sender.publish(topic, first, 1, false) >= 0);
-        QVERIFY(sender.publish(topic, second, 1, false) >= 0);
-        QTRY_COMPARE_WITH_TIMEOUT(remote.history().size(), qint64(4), 5000);
-        QCOMPARE(text(remote, "remoteLost"), QStringLiteral("丢失 5 条"));
-        QCOMPARE(remote.reader().duplicates(), qint64(1));
+            lineprotocol::appendLine(seq < 5 ? first : second, "b", lineprotocol::settingsTags(report), 370000000, seq, t0 + seq);
+        second += first;  // delivered again
+        QVERIFY(sender.publish(options.url.topic("reports"), first, 1, false) >= 0);
+        QVERIFY(sender.publish(options.url.topic("reports"), second, 1, false) >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(text(remote, "remoteLost"), QStringLiteral("丢失 2 条"), 5000);
+        QCOMPARE(remote.history().size(), qint64(3));
         QCOMPARE(remote.history().rateCodeAt(0), uint8_t(2));
-        QCOMPARE(remote.history().timeAt(3), t0 / 1000000);
+        QCOMPARE(remote.history().timeAt(2), (t0 + 5) / 1000000);
         sender.stop();
     }
 
@@ -202,42 +179,32 @@ private slots:
     // read back; an address that does not read accepted.
     void dialogRemembersAllButPassword()
     {
-        QSettings().clear();
+        const char *const fields[] = {"brokerUrl", "brokerUser", "brokerPassword", "brokerCa"};
+        const QStringList typed{"mqtts://broker.lab:8884/lab/b1", "ops", "Zebra-Quartz-77", "/etc/lab/ca.crt"};
         {
             BrokerDialog dialog(QStringLiteral("发布到 MQTT"), QStringLiteral("publish"));
             child<QLineEdit>(dialog, "brokerUrl")->setText(QStringLiteral("mqtt://broker/lab/#"));
             dialog.accept();
-            QVERIFY(!dialog.isHidden() || dialog.result() != QDialog::Accepted);
             QVERIFY(text(dialog, "brokerError").startsWith(QStringLiteral("地址无效：主题前缀无效")));
-            child<QLineEdit>(dialog, "brokerUrl")->setText(QStringLiteral("mqtts://broker.lab:8884/lab/b1"));
-            child<QLineEdit>(dialog, "brokerUser")->setText(QStringLiteral("ops"));
-            child<QLineEdit>(dialog, "brokerPassword")->setText(QStringLiteral("Zebra-Quartz-77"));
-            child<QLineEdit>(dialog, "brokerCa")->setText(QStringLiteral("/etc/lab/ca.crt"));
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            for (int i = 0; i < 4; ++i)
+                child<QLineEdit>(dialog, fields[i])->setText(typed[i]);
             dialog.accept();
             QCOMPARE(dialog.result(), int(QDialog::Accepted));
             const BrokerChoice choice = dialog.choice();
-            QVERIFY(choice.url.tls);
-            QCOMPARE(choice.url.user, QStringLiteral("ops"));
-            QCOMPARE(choice.url.port, quint16(8884));
+            QVERIFY(choice.url.tls && choice.url.port == 8884 && choice.url.user == QStringLiteral("ops"));
             QCOMPARE(choice.password, QByteArray("Zebra-Quartz-77"));
-            QCOMPARE(choice.caFile, QStringLiteral("/etc/lab/ca.crt"));
+            QCOMPARE(choice.caFile, typed[3]);
         }
         BrokerDialog again(QStringLiteral("发布到 MQTT"), QStringLiteral("publish"));
-        QCOMPARE(child<QLineEdit>(again, "brokerUrl")->text(), QStringLiteral("mqtts://broker.lab:8884/lab/b1"));
-        QCOMPARE(child<QLineEdit>(again, "brokerUser")->text(), QStringLiteral("ops"));
-        QCOMPARE(child<QLineEdit>(again, "brokerCa")->text(), QStringLiteral("/etc/lab/ca.crt"));
-        QVERIFY(child<QLineEdit>(again, "brokerPassword")->text().isEmpty());
-        // Watching keeps its own broker.
-        BrokerDialog remote(QStringLiteral("打开远程"), QStringLiteral("remote"));
-        QVERIFY(child<QLineEdit>(remote, "brokerUrl")->text().isEmpty());
-
+        BrokerDialog remote(QStringLiteral("打开远程"), QStringLiteral("remote"));  // a broker of its own
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(child<QLineEdit>(again, fields[i])->text(), i == 2 ? QString() : typed[i]);
+            QVERIFY(child<QLineEdit>(remote, fields[i])->text().isEmpty());
+        }
         QSettings settings;
-        settings.sync();
-        QFile file(settings.fileName());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray stored = file.readAll();
-        QVERIFY(stored.contains("broker.lab"));
-        QVERIFY(!stored.contains("Zebra-Quartz-77"));
+        for (const QString &key : settings.allKeys())
+            QVERIFY2(!settings.value(key).toString().contains(typed[2]), qPrintable(key));
     }
 };
 
