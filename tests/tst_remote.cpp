@@ -5,6 +5,7 @@
 // status, the reports lost on the way, the refusals in words, and the
 // dialog that remembers everything but the password.
 
+#include "commandline.h"
 #include "mainwindow.h"
 #include "mosquittobroker.h"
 #include "privatesettings.h"
@@ -15,6 +16,7 @@
 #include "reporthistory.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -164,11 +166,22 @@ private slots:
         sender.stop();
     }
 
-    // Faults: a refusal shown as a bare code or not at all, publishing that
-    // gives up instead of trying again.
+    // Faults: --publish's password file not read (or its line end kept), a
+    // missing one not refused; a refusal shown as a bare code or not at all,
+    // publishing that gives up instead of trying again.
     void refusalInWords()
     {
         MainWindow main;
+        StartOptions options;
+        options.broker.publish = m_mqtt.url(false, QStringLiteral("lab/refused"));
+        options.broker.passwordFile = m_dir.filePath(QStringLiteral("none"));
+        QVERIFY(main.prepareStart(options).startsWith(QStringLiteral("--mqtt-password-file: cannot read")));
+        QVERIFY(!main.publishing().isPublishing());
+        QFile file(options.broker.passwordFile);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(MosquittoBroker::Password) + '\n') > 0);
+        file.close();
+        QCOMPARE(main.prepareStart(options), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(text(main, "publishLabel"), QStringLiteral("MQTT：已连接，发布中"), 5000);
         main.publishing().start(broker(QStringLiteral("lab/refused"), "guess"));
         QTRY_COMPARE_WITH_TIMEOUT(text(main, "publishLabel"), QStringLiteral("MQTT：用户名或密码错误，稍后重试"), 5000);
         QVERIFY(main.publishing().isPublishing());
