@@ -46,4 +46,29 @@ QString recorderFailureText(const CsvRecorder::Failure &failure)
     return QString();
 }
 
+QString brokerFailureText(const BrokerError &error)
+{
+    // The library's own detail says where, or which file; the broker's
+    // reason for a refused password adds nothing to the words.
+    const QString detail = error.detail.isEmpty() ? QString() : text("（%1）").arg(error.detail);
+    switch (error.code) {
+    case BrokerError::None: return QString();
+    case BrokerError::UrlScheme: return text("地址须以 mqtt:// 或 mqtts:// 开头");
+    case BrokerError::UrlHost: return text("地址里没有有效的主机名");
+    case BrokerError::UrlPort: return text("端口须是 1 到 65535 的数");
+    case BrokerError::UrlPassword: return text("密码不能写在地址里");
+    case BrokerError::UrlPrefix: return text("主题前缀无效") + detail;
+    case BrokerError::PasswordFile: return text("读不了密码文件") + detail;
+    case BrokerError::CaFile: return text("读不了 CA 证书文件") + detail;
+    case BrokerError::UnknownHost: return text("找不到主机 %1").arg(error.detail);
+    case BrokerError::Refused: return text("服务器拒绝连接") + detail;
+    case BrokerError::WrongPassword: return text("用户名或密码错误");
+    case BrokerError::NotVerified: return text("服务器证书未通过验证");
+    case BrokerError::Timeout: return text("服务器没有应答");
+    case BrokerError::ConnectionLost: return text("与服务器的连接断了");
+    case BrokerError::Other: return text("出错") + detail;
+    }
+    return QString();
+}
+
 } // namespace orvale

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "brokererror.h"
 #include "csvrecorder.h"
 #include "recordingreader.h"
 
 #include <QString>
 
-// The window's words for why a recording could not be read or written: the
+// The window's words for why a recording could not be read or written, or a
+// broker not reached: the
 // libraries report a code and its details, the window shows them in its
 // own language (the command line has its own English wording).
 namespace orvale {
@@ -15,5 +17,7 @@ namespace orvale {
 // gave it; empty for no failure.
 [[nodiscard]] QString readerFailureText(const RecordingReader::Failure &failure);
 [[nodiscard]] QString recorderFailureText(const CsvRecorder::Failure &failure);
+// "用户名或密码错误", "找不到主机 …" and the like, short enough for a status bar.
+[[nodiscard]] QString brokerFailureText(const BrokerError &error);
 
 } // namespace orvale

@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "brokerdialog.h"
 #include "checksum.h"
 #include "commandline.h"
 #include "commframe.h"
@@ -11,10 +12,12 @@
 #include "linesettings.h"
 #include "logwriter.h"
 #include "portlist.h"
+#include "publishcontrol.h"
 #include "reconnectwatcher.h"
 #include "trendwindow.h"
 #include "recordingreader.h"
 #include "recordingwindow.h"
+#include "remotewindow.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -209,6 +212,7 @@ void MainWindow::Read_Data()
             acceptReport(frame);
             m_history.append(at.utcMs, frame.value, frame.sa_code);
             m_recorder->append(at, frame);
+            m_publish->append(at, frame);
         }
         m_display.request(DisplayIntervalMs);
     }
@@ -271,6 +275,12 @@ void MainWindow::setUpDataMenu()
     open->setObjectName(QStringLiteral("actionOpenRecording"));
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     connect(open, &QAction::triggered, this, &MainWindow::askForRecordingToOpen);
+
+    // The board's tag is the port's name, which the box shows while it is open.
+    m_publish = new PublishControl(menu, ui->statusBar, [this] { return ui->PortBox->currentText(); }, this);
+    QAction *remote = menu->addAction(tr("打开远程…"));
+    remote->setObjectName(QStringLiteral("actionOpenRemote"));
+    connect(remote, &QAction::triggered, this, [this] { RemoteWindow::askAndOpen(this); });
 
     m_recorder = new CsvRecorder(this);
     connect(m_recorder, &CsvRecorder::flushed, this, &MainWindow::showRecordingState);
@@ -468,8 +478,19 @@ QString MainWindow::prepareStart(const StartOptions &options)
         }
         choice.box->setCurrentIndex(index);
     }
+    const BrokerOptions &broker = options.broker;
+    BrokerChoice publish, remote;
+    QString refused = broker.publish ? BrokerChoice::fromOptions(broker, *broker.publish, &publish) : QString();
+    if (refused.isEmpty() && broker.remote)
+        refused = BrokerChoice::fromOptions(broker, *broker.remote, &remote);
+    if (!refused.isEmpty())
+        return refused;
     if (!options.recordFile.isEmpty() && !startRecording(options.recordFile))
         return QStringLiteral("--record %1: %2").arg(options.recordFile, recorderFailureText(m_recorder->failure()));
+    if (broker.publish)
+        m_publish->start(publish, broker.queueBytes);
+    if (broker.remote)
+        QTimer::singleShot(0, this, [this, remote] { (new RemoteWindow(remote, this))->show(); });
     if (options.trend)
         QTimer::singleShot(0, this, &MainWindow::showTrendWindow);
     if (options.open) {

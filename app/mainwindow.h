@@ -19,6 +19,7 @@ class LogWriter;
 class LcdPainter;
 class CsvRecorder;
 class TrendWindow;
+class PublishControl;
 class QAction;
 class QLabel;
 
@@ -40,6 +41,8 @@ public:
     // Opens a recording in a window of its own, as the menu does once the
     // operator has chosen it; errors end in the status bar, not a window.
     void openRecording(const QString &path);
+    // Publishing to a broker, as "发布到 MQTT…" starts it.
+    PublishControl &publishing() const { return *m_publish; }
 
     // Every valid report received; the receive benchmark fills it to its
     // bound before a run, as an hour of reports would.
@@ -104,6 +107,7 @@ private:
     QAction *m_startRecording = nullptr;
     QAction *m_stopRecording = nullptr;
     QLabel *m_recordingLabel = nullptr;
+    PublishControl *m_publish = nullptr;
 
     // After a device vanished, the wait for its node to come back; it says
     // when to open, and the window opens with a new port object.

@@ -25,6 +25,24 @@ double positiveValue(const QString &text)
     return ok && std::isfinite(v) && v > 0 ? v : std::nan("");
 }
 
+// "64M", "512K", "1G" or plain bytes (binary multiples); -1 when not one.
+qint64 sizeValue(const QString &text)
+{
+    static const QString units = QStringLiteral("KMG");
+    QString digits = text.trimmed();
+    int shift = 0;
+    if (!digits.isEmpty() && units.contains(digits.back().toUpper())) {
+        shift = 10 * (units.indexOf(digits.back().toUpper()) + 1);
+        digits.chop(1);
+    }
+    bool ok = false;
+    const qint64 n = digits.toLongLong(&ok);
+    // Up to a terabyte, so the shift cannot overflow.
+    if (!ok || n < 0 || n > (qint64(1) << 40) >> shift)
+        return -1;
+    return n << shift;
+}
+
 } // namespace
 
 LineSettings LineOptions::over(LineSettings base) const
@@ -73,6 +91,33 @@ CommandLine::CommandLine(const QString &program, const QString &description, Gro
              QStringLiteral("With --summary: only the last <seconds> of the recording (default: all)."),
              QStringLiteral("seconds")},
             SummaryGroup, QStringLiteral("summary"));
+    }
+    if (groups & BrokerGroup) {
+        add({QStringLiteral("publish"),
+             QStringLiteral("Publishes every report to an MQTT broker: mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts://"
+                            " for TLS."),
+             QStringLiteral("url")},
+            BrokerGroup);
+        add({QStringLiteral("mqtt-password-file"),
+             QStringLiteral("The broker's password: the first line of <file> (never on the command line)."),
+             QStringLiteral("file")},
+            BrokerGroup);
+        add({QStringLiteral("mqtt-ca"),
+             QStringLiteral("Trusts the broker's certificate if this CA signed it (default: the system's CAs)."),
+             QStringLiteral("file")},
+            BrokerGroup);
+        add({QStringLiteral("mqtt-queue"),
+             QStringLiteral("Reports kept while the broker is away, in bytes: 64K to 1T, K, M or G after the number"
+                            " (default 64M); past it the oldest go, counted as lost."),
+             QStringLiteral("size")},
+            BrokerGroup);
+    }
+    if (groups & RemoteGroup) {
+        add({QStringLiteral("remote"),
+             QStringLiteral("Shows a board that publishes to this broker address (mqtt://[USER@]HOST[:PORT]/PREFIX)"
+                            " in a live trend window."),
+             QStringLiteral("url")},
+            RemoteGroup);
     }
 }
 
@@ -164,11 +209,11 @@ CommandLine::Action CommandLine::parse(const QStringList &arguments)
             return fail(QStringLiteral("--%1 goes with --%2").arg(name, entry.goesWith));
         // The summary prints and exits: what the window or the line would
         // take has no effect there.
-        if (summary && (entry.group == LineGroup || entry.group == WindowGroup))
+        if (summary && entry.group != 0 && entry.group != SummaryGroup)
             return fail(QStringLiteral("--%1 does not go with --summary").arg(name));
     }
 
-    if (!readLine() || !readWindow() || !readSummary())
+    if (!readLine() || !readWindow() || !readSummary() || !readBroker())
         return m_action;
     return m_action = summary ? Summary : Run;
 }
@@ -234,6 +279,51 @@ bool CommandLine::readSummary()
     return true;
 }
 
+bool CommandLine::readBroker()
+{
+    if (!(m_groups & (BrokerGroup | RemoteGroup)))
+        return true;
+    const QCommandLineParser &parser = *m_parser;
+    BrokerOptions &broker = m_start.broker;
+    const auto address = [&parser, this](const QString &name, std::optional<BrokerUrl> &out) {
+        if (!parser.isSet(name))
+            return true;
+        BrokerError error;
+        const BrokerUrl url = BrokerUrl::parse(parser.value(name), &error);
+        if (error.isError())
+            return refuse(QStringLiteral("--%1: %2").arg(name, error.describe()));
+        out = url;
+        return true;
+    };
+    if ((m_groups & BrokerGroup) && !address(QStringLiteral("publish"), broker.publish))
+        return false;
+    if ((m_groups & RemoteGroup) && !address(QStringLiteral("remote"), broker.remote))
+        return false;
+    if (!(m_groups & BrokerGroup))
+        return true;
+
+    // A broker's settings without a broker would be dropped without a word.
+    const QString wanted = (m_groups & RemoteGroup) ? QStringLiteral("--publish or --remote")
+                                                    : QStringLiteral("--publish");
+    for (const char *name : {"mqtt-password-file", "mqtt-ca", "mqtt-queue"}) {
+        if (parser.isSet(QLatin1String(name)) && !broker.publish && !broker.remote)
+            return refuse(QStringLiteral("--%1 goes with %2").arg(QLatin1String(name), wanted));
+    }
+    for (const char *name : {"mqtt-password-file", "mqtt-ca"}) {
+        if (parser.isSet(QLatin1String(name)) && parser.value(QLatin1String(name)).isEmpty())
+            return refuse(QStringLiteral("--%1 wants a file name").arg(QLatin1String(name)));
+    }
+    broker.passwordFile = parser.value(QStringLiteral("mqtt-password-file"));
+    broker.caFile = parser.value(QStringLiteral("mqtt-ca"));
+    if (parser.isSet(QStringLiteral("mqtt-queue"))) {
+        const QString text = parser.value(QStringLiteral("mqtt-queue"));
+        broker.queueBytes = sizeValue(text);
+        if (broker.queueBytes < 64 * 1024)
+            return refuse(QStringLiteral("--mqtt-queue wants a size from 64K to 1T, such as 64M, not '%1'").arg(text));
+    }
+    return true;
+}
+
 bool CommandLine::isSet(const QString &name) const
 {
     return m_parser && m_parser->isSet(name);
@@ -254,7 +344,8 @@ CommandLine viewerCommandLine()
                                       "SIGTERM, SIGINT or SIGHUP (the recording is written and closed first);\n"
                                       "2 for a bad option or value. With --summary: 0, or 1 when the file\n"
                                       "cannot be read or is no recording."),
-                       CommandLine::LineGroup | CommandLine::WindowGroup | CommandLine::SummaryGroup);
+                       CommandLine::LineGroup | CommandLine::WindowGroup | CommandLine::SummaryGroup
+                           | CommandLine::BrokerGroup | CommandLine::RemoteGroup);
 }
 
 } // namespace orvale

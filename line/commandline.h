@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "brokerurl.h"
 #include "linesettings.h"
 
 #include <QCommandLineOption>
@@ -30,6 +31,17 @@ struct LineOptions
     [[nodiscard]] LineSettings over(LineSettings base) const;
 };
 
+// Where reports go (--publish) or come from (--remote), and how the broker
+// is reached; the password file is read by the program that connects.
+struct BrokerOptions
+{
+    std::optional<BrokerUrl> publish;
+    std::optional<BrokerUrl> remote;
+    QString passwordFile;  // empty: no password
+    QString caFile;        // empty: the system's certificates
+    qint64 queueBytes = 0;  // 0: not given, the publisher's own bound
+};
+
 // What the command line asks of the window at its start.
 struct StartOptions
 {
@@ -37,6 +49,7 @@ struct StartOptions
     bool open = false;
     QString recordFile;
     bool trend = false;
+    BrokerOptions broker;
 };
 
 // The figures of a recording, printed instead of showing the window.
@@ -58,6 +71,8 @@ public:
         LineGroup = 0x1,     // --port --baud --data-bits --parity --stop-bits
         WindowGroup = 0x2,   // --open --record --trend, and the toolkit's own options
         SummaryGroup = 0x4,  // --summary FILE [--full-scale V] [--span SECONDS]
+        BrokerGroup = 0x8,   // --publish URL [--mqtt-password-file F] [--mqtt-ca F] [--mqtt-queue SIZE]
+        RemoteGroup = 0x10,  // --remote URL, which the --mqtt-* options also go with
     };
     Q_DECLARE_FLAGS(Groups, Group)
     enum Action {
@@ -82,6 +97,7 @@ public:
     [[nodiscard]] const LineOptions &line() const { return m_start.line; }
     [[nodiscard]] const StartOptions &start() const { return m_start; }
     [[nodiscard]] const SummaryOptions &summary() const { return m_summary; }
+    [[nodiscard]] const BrokerOptions &broker() const { return m_start.broker; }
     // The program's own options, as given.
     [[nodiscard]] bool isSet(const QString &name) const;
     [[nodiscard]] QString value(const QString &name) const;
@@ -100,6 +116,7 @@ private:
     [[nodiscard]] bool readLine();
     [[nodiscard]] bool readWindow();
     [[nodiscard]] bool readSummary();
+    [[nodiscard]] bool readBroker();
 
     QString m_program;
     QString m_description;

@@ -5,57 +5,24 @@
 // will of a killed publisher, refusals with their reasons, the queue's bound.
 
 #include "linereader.h"
+#include "mosquittobroker.h"
 #include "mqttclient.h"
 #include "reportpublisher.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using orvale::lineprotocol::LineReport;
 
 namespace {
 
-const QByteArray User = "lab";
-const QByteArray Password = "s3cret pass";
-
-// A loopback port nothing listens on now.
-quint16 freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool accepts(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
+const QByteArray User = MosquittoBroker::User;
+const QByteArray Password = MosquittoBroker::Password;
 
 COMM_UART_OBJ report(uint32_t value)
 {
@@ -80,50 +47,9 @@ class TestBroker : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QString m_mosquitto;
-    QProcess m_broker;
-    quint16 m_port = 0;
-    quint16 m_tlsPort = 0;
+    MosquittoBroker m_mqtt;
 
-    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
-
-    bool run(const QString &program, const QStringList &arguments)
-    {
-        QProcess process;
-        process.setWorkingDirectory(m_dir.path());
-        process.start(program, arguments);
-        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    }
-
-    bool startBroker()
-    {
-        m_broker.start(m_mosquitto, {QStringLiteral("-c"), path("mosquitto.conf")});
-        if (!m_broker.waitForStarted(5000))
-            return false;
-        for (int i = 0; i < 250 && !(accepts(m_port) && accepts(m_tlsPort)); ++i)
-            QTest::qWait(20);
-        return accepts(m_port) && accepts(m_tlsPort);
-    }
-
-    void stopBroker()
-    {
-        m_broker.terminate();
-        if (!m_broker.waitForFinished(5000))
-            m_broker.kill();
-        m_broker.waitForFinished(5000);
-    }
-
-    BrokerUrl url(bool tls, const QByteArray &user = User) const
-    {
-        BrokerUrl url;
-        url.tls = tls;
-        url.user = QString::fromUtf8(user);
-        url.host = QStringLiteral("127.0.0.1");
-        url.port = tls ? m_tlsPort : m_port;
-        url.prefix = QStringLiteral("lab/bench 1");
-        return url;
-    }
+    BrokerUrl url(bool tls) const { return m_mqtt.url(tls, QStringLiteral("lab/bench 1")); }
 
     ReportPublisher::Settings publisherSettings() const
     {
@@ -170,55 +96,13 @@ class TestBroker : public QObject
 private slots:
     void initTestCase()
     {
-        const QStringList sbin{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")};
-        m_mosquitto = QStandardPaths::findExecutable(QStringLiteral("mosquitto"), sbin);
-        const QString passwd = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"), sbin);
-        const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
-        if (m_mosquitto.isEmpty() || passwd.isEmpty() || openssl.isEmpty())
-            QSKIP("needs mosquitto, mosquitto_passwd and openssl (scripts/deps.sh installs them)");
-        QVERIFY(m_dir.isValid());
-        QFile ext(path("server.ext"));
-        QVERIFY(ext.open(QIODevice::WriteOnly));
-        ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n");
-        ext.close();
-        const QStringList ec{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                             QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-        for (const char *ca : {"ca", "other"}) {
-            QVERIFY(run(openssl, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec
-                                     + QStringList{QStringLiteral("-keyout"), QString::fromLatin1(ca) + ".key", "-out",
-                                                   QString::fromLatin1(ca) + ".crt", "-days", "2", "-subj",
-                                                   QStringLiteral("/CN=test %1").arg(QLatin1String(ca))}));
-        }
-        QVERIFY(run(openssl, QStringList{QStringLiteral("req")} + ec
-                                 + QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"}));
-        QVERIFY(run(openssl, {"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-                              "-CAcreateserial", "-out", "server.crt", "-days", "2", "-extfile", "server.ext"}));
-        QVERIFY(run(passwd, {"-c", "-b", "passwd", QString::fromUtf8(User), QString::fromUtf8(Password)}));
-
-        m_port = freePort();
-        m_tlsPort = freePort();
-        QFile conf(path("mosquitto.conf"));
-        QVERIFY(conf.open(QIODevice::WriteOnly));
-        QByteArray text = "per_listener_settings false\nallow_anonymous false\n"
-                          "persistence true\nautosave_interval 1\nautosave_on_changes true\nmax_queued_messages 100000\nlog_dest none\n";
-        text += "persistence_location " + QFile::encodeName(m_dir.path()) + "/\n";
-        text += "password_file " + QFile::encodeName(path("passwd")) + '\n';
-        if (::getuid() == 0)
-            text += "user root\n";  // the files are the test's, not the broker's own user's
-        text += "listener " + QByteArray::number(m_port) + " 127.0.0.1\n";
-        text += "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\n";
-        for (const char *key : {"cafile ca.crt", "certfile server.crt", "keyfile server.key"})
-            text += QByteArray(key).replace(' ', ' ' + QFile::encodeName(m_dir.path()) + '/') + '\n';
-        conf.write(text);
-        conf.close();
-        QVERIFY(startBroker());
+        const QString missing = m_mqtt.missingTools();
+        if (!missing.isEmpty())
+            QSKIP(qPrintable(missing));
+        QVERIFY(m_mqtt.setUp());
     }
 
-    void cleanupTestCase()
-    {
-        if (m_broker.state() != QProcess::NotRunning)
-            stopBroker();
-    }
+    void cleanupTestCase() { m_mqtt.stop(); }
 
     void deliveryAcrossRestart()
     {
@@ -242,14 +126,14 @@ private slots:
         // The broker hangs, with messages in flight that it will never
         // acknowledge, then dies; its saved state brings the subscriber's
         // session back, and the publisher has to send those messages again.
-        ::kill(pid_t(m_broker.processId()), SIGSTOP);
+        ::kill(pid_t(m_mqtt.process().processId()), SIGSTOP);
         QTest::qWait(300);
-        ::kill(pid_t(m_broker.processId()), SIGKILL);
-        m_broker.waitForFinished(5000);
+        ::kill(pid_t(m_mqtt.process().processId()), SIGKILL);
+        m_mqtt.process().waitForFinished(5000);
         QTest::qWait(1000);
         QVERIFY(!publisher.isConnected());
         QVERIFY(publisher.queuedMessages() > 5);
-        QVERIFY(startBroker());
+        QVERIFY(m_mqtt.start());
         QTest::qWait(300);
         feed.stop();
         publisher.flush();
@@ -273,7 +157,7 @@ private slots:
         Subscriber subscriber;
         subscribe(subscriber, "bound-watcher");
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.client.isConnected(), 5000);
-        stopBroker();
+        m_mqtt.stop();
 
         ReportPublisher::Settings settings = publisherSettings();
         settings.queueBytes = 4000;
@@ -291,7 +175,7 @@ private slots:
         QVERIFY(publisher.queuedMessages() >= 2);  // about 1.3 kB each
         QVERIFY(publisher.takeSummary(0).contains("\"lost\": " + QByteArray::number(publisher.lost()) + '}'));
 
-        QVERIFY(startBroker());
+        QVERIFY(m_mqtt.start());
         const qint64 kept = 100 - publisher.lost();
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.reports.size(), int(kept), 10000);
         for (int i = 0; i < kept; ++i)
@@ -308,7 +192,7 @@ private slots:
         // A publisher in a process of its own, killed without a word.
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--publisher-child"), QString::number(m_port)});
+                    {QStringLiteral("--publisher-child"), QString::number(m_mqtt.port())});
         QVERIFY(child.waitForReadyRead(10000));
         QCOMPARE(child.readLine().trimmed(), QByteArray("connected"));
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.statuses.contains("online"), 5000);
@@ -358,11 +242,11 @@ private slots:
         MqttClient::Options options;
         options.url = url(tls);
         if (code == BrokerError::Refused)
-            options.url.port = freePort();
+            options.url.port = MosquittoBroker::freePort();
         if (code == BrokerError::UnknownHost)
             options.url.host = QStringLiteral("no-such-host.invalid");
         options.password = password;
-        options.caFile = ca.isEmpty() ? QString() : path(ca.toLatin1().constData());
+        options.caFile = ca.isEmpty() ? QString() : m_mqtt.path(ca.toLatin1().constData());
         options.firstRetryMs = 50;
         client.start(options);
         // It goes on trying, waiting twice as long each time.
@@ -381,7 +265,7 @@ private slots:
         MqttClient::Options options;
         options.url = url(true);
         options.password = Password;
-        options.caFile = path("ca.crt");
+        options.caFile = m_mqtt.path("ca.crt");
         client.start(options);
         QTRY_VERIFY_WITH_TIMEOUT(client.isConnected(), 5000);
         QSignalSpy published(&client, &MqttClient::published);

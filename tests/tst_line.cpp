@@ -282,6 +282,52 @@ private slots:
         }
     }
 
+    void brokerOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("refusal");  // empty: taken
+        QTest::newRow("all") << QStringList{"--publish", "mqtts://lab@broker.local/lab/bench 1", "--remote",
+                                            "mqtt://b:1884/lab/b2", "--mqtt-password-file", "pw", "--mqtt-ca",
+                                            "ca.crt", "--mqtt-queue", "128M"} << "";
+        QTest::newRow("password file alone") << QStringList{"--mqtt-password-file", "pw"}
+                                             << "--mqtt-password-file goes with --publish or --remote";
+        QTest::newRow("scheme") << QStringList{"--publish", "http://broker/lab"}
+                                << "--publish: the address must begin with mqtt:// or mqtts://: http";
+        QTest::newRow("queue too small") << QStringList{"--publish", "mqtt://b/l", "--mqtt-queue", "63K"}
+                                         << "--mqtt-queue wants a size from 64K to 1T, such as 64M, not '63K'";
+        QTest::newRow("queue past a terabyte") << QStringList{"--publish", "mqtt://b/l", "--mqtt-queue", "1025G"}
+                                               << "--mqtt-queue wants a size from 64K to 1T, such as 64M, not '1025G'";
+        QTest::newRow("remote and summary") << QStringList{"--summary", "a.csv", "--remote", "mqtt://b/l"}
+                                            << "--remote does not go with --summary";
+    }
+
+    // Faults: a broker's option taken without a broker (dropped silently),
+    // an address read unchecked, a size's unit ignored or overflowing.
+    void brokerOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, refusal);
+        CommandLine command = viewerCommandLine();
+        const CommandLine::Action action = command.parse(QStringList{"orvale-qv"} + arguments);
+        QCOMPARE(command.text(), refusal);
+        QCOMPARE(int(action), int(refusal.isEmpty() ? CommandLine::Run : CommandLine::Fail));
+        if (refusal.isEmpty()) {
+            const BrokerOptions &b = command.start().broker;
+            QVERIFY(b.publish && b.remote && b.publish->tls);
+            QCOMPARE(b.publish->toString(), QStringLiteral("mqtts://lab@broker.local/lab/bench 1"));
+            QCOMPARE(b.remote->port, quint16(1884));
+            QCOMPARE(b.passwordFile + b.caFile, QStringLiteral("pwca.crt"));
+            QCOMPARE(b.queueBytes, qint64(128) << 20);
+        }
+        // A program without a remote view: its own words, and no --remote.
+        CommandLine logger(QStringLiteral("logger"), QString(), CommandLine::LineGroup | CommandLine::BrokerGroup);
+        QCOMPARE(logger.parse({"logger", "--mqtt-ca", "ca.crt"}), CommandLine::Fail);
+        QCOMPARE(logger.text(), QStringLiteral("--mqtt-ca goes with --publish"));
+        QCOMPARE(logger.parse({"logger", "--remote", "mqtt://b/l"}), CommandLine::Fail);
+        QCOMPARE(logger.parse({"logger", "--publish", "mqtt://b/l", "--mqtt-queue", "65536"}), CommandLine::Run);
+        QCOMPARE(logger.broker().queueBytes, qint64(65536));
+    }
+
     // A second program takes the line's group and adds its own options.
     void anotherProgram()
     {
