@@ -2,10 +2,12 @@
 #pragma once
 
 #include "linesettings.h"
+#include "rotation.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFlags>
+#include <QHash>
 #include <QList>
 #include <QSerialPort>
 #include <QString>
@@ -39,10 +41,23 @@ struct StartOptions
     bool trend = false;
 };
 
+// What orvale-logger records where, from its command line and its
+// --config file (the command line wins), every value checked.
+struct LoggerOptions
+{
+    QString recordDir;  // empty: not given (the program refuses to run)
+    QString name;       // the files' name; empty: the port's base name
+    Rotation rotation = Rotation::daily();
+    bool compress = true;
+    qint64 maxDiskBytes = 0;  // 0: no limit
+    QString configFile;       // the file read, if any
+};
+
 // The figures of a recording, printed instead of showing the window.
 struct SummaryOptions
 {
     QString file;
+    bool folders = false;  // a folder is read as one recording of all its recordings
     double fullScaleVolts = 5;
     double spanSeconds = 0;  // the last seconds counted; 0: the whole recording
 };
@@ -58,6 +73,9 @@ public:
         LineGroup = 0x1,     // --port --baud --data-bits --parity --stop-bits
         WindowGroup = 0x2,   // --open --record --trend, and the toolkit's own options
         SummaryGroup = 0x4,  // --summary FILE [--full-scale V] [--span SECONDS]
+        // --record DIR --name --rotate --no-compress --max-disk --config FILE;
+        // with it --summary also takes a folder.
+        LoggerGroup = 0x8,
     };
     Q_DECLARE_FLAGS(Groups, Group)
     enum Action {
@@ -82,6 +100,7 @@ public:
     [[nodiscard]] const LineOptions &line() const { return m_start.line; }
     [[nodiscard]] const StartOptions &start() const { return m_start; }
     [[nodiscard]] const SummaryOptions &summary() const { return m_summary; }
+    [[nodiscard]] const LoggerOptions &logger() const { return m_logger; }
     // The program's own options, as given.
     [[nodiscard]] bool isSet(const QString &name) const;
     [[nodiscard]] QString value(const QString &name) const;
@@ -100,6 +119,12 @@ private:
     [[nodiscard]] bool readLine();
     [[nodiscard]] bool readWindow();
     [[nodiscard]] bool readSummary();
+    [[nodiscard]] bool readLogger();
+    // A setting of the line or logger groups, from the command line or, when
+    // not given there, the --config file; false when neither has it.
+    // `label` names where it came from for a refusal: "--baud" or "FILE: baud".
+    [[nodiscard]] bool setting(const char *name, QString *value, QString *label) const;
+    [[nodiscard]] bool readConfig(const QString &path);
 
     QString m_program;
     QString m_description;
@@ -112,11 +137,17 @@ private:
     QString m_text;
     StartOptions m_start;
     SummaryOptions m_summary;
+    LoggerOptions m_logger;
+    // The --config file's settings, by option name.
+    QHash<QString, QString> m_config;
 };
 
 // orvale-qv's command line: the window, started with the line and start
 // options, or the summary of a recording.
 [[nodiscard]] CommandLine viewerCommandLine();
+// orvale-logger's: the line, where and how to record, or the summary of a
+// recording or a folder of them.
+[[nodiscard]] CommandLine loggerCommandLine();
 
 } // namespace orvale
 
