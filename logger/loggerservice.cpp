@@ -90,6 +90,7 @@ bool LoggerService::start()
                          m_options.compress ? tr("compressed") : tr("kept plain"),
                          m_options.maxDiskBytes > 0 ? tr("at most %1 bytes on disk").arg(m_options.maxDiskBytes)
                                                     : tr("no disk limit")));
+    m_started = true;
     // Leftovers of an earlier run: compressions cut short, files closed
     // but never compressed, the limit.
     m_housekeeper.sweep();
@@ -99,6 +100,7 @@ bool LoggerService::start()
         openPort(false);
     else
         waitForPort(false);
+    m_ready = true;
     m_notifier.ready(statusText());
     m_statusTimer.start();
     return true;
@@ -203,7 +205,7 @@ void LoggerService::handleSignal(int signalNumber)
 
 void LoggerService::stop()
 {
-    if (m_stopped)
+    if (m_stopped || !m_started)
         return;
     m_stopped = true;
     m_notifier.stopping();
@@ -227,7 +229,7 @@ QString LoggerService::statusText() const
 
 void LoggerService::sendStatus()
 {
-    if (!m_stopped)
+    if (m_ready && !m_stopped)
         m_notifier.status(statusText());
 }
 

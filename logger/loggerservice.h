@@ -83,5 +83,7 @@ private:
     QTimer m_statusTimer;
     QTimer m_sweepTimer;
     QElapsedTimer m_lostAt;  // since the port went, for the reopening's line
+    bool m_started = false;  // stop() has something to stop
+    bool m_ready = false;    // STATUS= only after READY=1
     bool m_stopped = false;
 };
