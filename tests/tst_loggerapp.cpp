@@ -26,19 +26,16 @@
 
 namespace {
 
-QByteArray report(uint32_t value)
-{
-    COMM_UART_OBJ frame = {};
-    frame.value = value;
-    orvale::sealFrame(frame);
-    return orvale::frameBytes(frame);
-}
-
+// `count` reports of the values first, first + 1, ...
 QByteArray reports(uint32_t first, int count)
 {
     QByteArray bytes;
-    for (int i = 0; i < count; ++i)
-        bytes += report(first + uint32_t(i));
+    for (int i = 0; i < count; ++i) {
+        COMM_UART_OBJ frame = {};
+        frame.value = first + uint32_t(i);
+        orvale::sealFrame(frame);
+        bytes += orvale::frameBytes(frame);
+    }
     return bytes;
 }
 
@@ -88,18 +85,12 @@ public:
     }
     ~Logger()
     {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
+        process.kill();
+        process.waitForFinished(5000);
     }
     void signal(int number) { ::kill(pid_t(process.processId()), number); }
     // Stderr so far.
-    QString messages()
-    {
-        err += QString::fromLocal8Bit(process.readAllStandardError());
-        return err;
-    }
+    QString messages() { return err += QString::fromLocal8Bit(process.readAllStandardError()); }
     QProcess process;
     QString err;
 };
