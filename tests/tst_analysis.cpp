@@ -4,9 +4,11 @@
 // and the CSV files they are exported as.
 
 #include "analysiscsv.h"
+#include "csvrecorder.h"
 #include "reporthistory.h"
 #include "spananalysis.h"
 
+#include <QDateTime>
 #include <QTest>
 
 #include <cmath>
@@ -22,6 +24,21 @@ class TestAnalysis : public QObject
     Q_OBJECT
 
 private slots:
+    // Catches: a row's time text made once a second going stale across a
+    // second, a day or the epoch, or its milliseconds written unpadded.
+    void rowTimeText()
+    {
+        const COMM_UART_OBJ report = {};
+        for (const qint64 ms : {qint64(1700000000999), qint64(1700000001000), qint64(1700000001007),
+                                qint64(1700000001070), qint64(1700006399999), qint64(1700006400000), qint64(-1),
+                                qint64(-1000), qint64(-1001), qint64(0)}) {
+            QByteArray row;
+            CsvRecorder::appendRow(row, ms, 0, report);
+            const QString full = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz'Z'"));
+            QCOMPARE(QString::fromLatin1(row.left(row.indexOf(','))), full);
+        }
+    }
+
     void histogram()
     {
         // Whole counts a bin from the minimum, the maximum inside the last.
