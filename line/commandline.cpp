@@ -269,6 +269,10 @@ bool CommandLine::readConfig(const QString &path)
     if (settings.status() != QSettings::NoError)
         return refuse(QStringLiteral("--config %1: not key = value lines").arg(path));
     for (const QString &key : settings.allKeys()) {
+        // QSettings knows only ';' for a comment; an operator writes '#' as
+        // in any other file under /etc, and such a line is a comment too.
+        if (key.startsWith(QLatin1Char('#')))
+            continue;
         bool known = false;
         for (const char *name : ConfigKeys)
             known = known || key == QLatin1String(name);

@@ -321,8 +321,8 @@ private slots:
         QCOMPARE(command.logger().maxDiskBytes, 0);
         QVERIFY(command.logger().name.isEmpty());
 
-        QVERIFY(writeConfig("port = ttyS1\nbaud = 115200\nrecord = /srv/rec\nname = chamber\nrotate = hourly\n"
-                            "no-compress = true\nmax-disk = 2G\n"));
+        QVERIFY(writeConfig("# the chamber's board\nport = ttyS1\nbaud = 115200\nrecord = /srv/rec\nname = chamber\n"
+                            "rotate = hourly\n; comment\nno-compress = true\nmax-disk = 2G\n# max-disk = 1G\n"));
         QCOMPARE(command.parse({"orvale-logger", "--config", config, "--rotate", "64M", "--port", "ttyUSB0"}),
                  CommandLine::Run);
         const LoggerOptions &o = command.logger();
