@@ -87,7 +87,7 @@ CommandLine::CommandLine(const QString &program, const QString &description, Gro
              QStringLiteral("size")},
             LoggerGroup);
         add({QStringLiteral("config"),
-             QStringLiteral("Reads these settings from key = value lines (port = ttyUSB0, rotate = hourly);\n"
+             QStringLiteral("Reads these settings from key = value lines (port = ttyUSB0, rotate = hourly); "
                             "the command line wins."),
              QStringLiteral("file")},
             LoggerGroup);
@@ -95,7 +95,7 @@ CommandLine::CommandLine(const QString &program, const QString &description, Gro
     if (groups & SummaryGroup) {
         add({QStringLiteral("summary"),
              groups & LoggerGroup
-                 ? QStringLiteral("Prints the figures of the recording <file> (.csv or .csv.zst), or of all\n"
+                 ? QStringLiteral("Prints the figures of the recording <file> (.csv or .csv.zst), or of all "
                                   "the recordings in a folder read as one, as JSON and exits.")
                  : QStringLiteral("Prints the figures of the recording <file> (CSV) as JSON and exits."),
              QStringLiteral("file")},
