@@ -263,6 +263,9 @@ public:
     // Why the last read, rewind or open failed.
     virtual Failure readFailure() const = 0;
     virtual qint64 blockSize() const = 0;
+    // Reads no further than `size` bytes: a file still being recorded is
+    // read as far as it was at the first look.
+    virtual void limit(qint64 size) { (void)size; }
 };
 
 class RecordingReader::FileSource : public RecordingReader::Source
@@ -296,6 +299,7 @@ public:
     }
     Failure readFailure() const override { return cannotRead(m_file.errorString()); }
     qint64 blockSize() const override { return FileBlockSize; }
+    void limit(qint64 size) override { m_size = std::min(m_size, size); }
 
 private:
     QFile m_file;
@@ -628,16 +632,31 @@ bool RecordingReader::readFiles(const QStringList &paths)
         parts.push_back(part);
     }
 
+    // A file is opened again for each pass, so hundreds of files never hold
+    // hundreds of descriptors. A plain file the logger compressed meanwhile
+    // is read from its compressed copy: the same rows.
+    const auto reopen = [this](Part &part) {
+        std::unique_ptr<Source> source = openSource(part.path);
+        const QString compressed = part.path + QLatin1String(".zst");
+        if (!source && m_failure.error == Error::CannotRead && !ZstdReader::isCompressedName(part.path)
+            && QFileInfo::exists(compressed)) {
+            m_failure = Failure();
+            part.path = compressed;
+            source = openSource(part.path);
+        }
+        return source;
+    };
     // First each file's lines and first time, then the rows in time order
     // into one history made for all of them.
     std::vector<char> buffer(size_t(FileBlockSize + MaxLineLength + 1));
     qint64 counted = 0, rows = 0;
     for (Part &part : parts) {
-        std::unique_ptr<Source> source = openSource(part.path);
+        std::unique_ptr<Source> source = reopen(part);
         qint64 lines = 0;
         const qint64 before = counted;
         if (!source || !countLines(*source, buffer, lines, counted, total, &part.firstMs))
             return failIn(part.path);
+        part.size = source->size();
         // An empty file holds no rows to lose: a file the logger had only
         // just made when the power went.
         part.rows = counted == before ? -1 : lines - 1;
@@ -652,10 +671,12 @@ bool RecordingReader::readFiles(const QStringList &paths)
     });
     m_history = std::make_unique<ReportHistory>(std::max<qint64>(1, rows));
     qint64 parsed = 0;
-    for (const Part &part : parts) {
+    for (Part &part : parts) {
         if (part.rows < 0)
             continue;
-        std::unique_ptr<Source> source = openSource(part.path);
+        std::unique_ptr<Source> source = reopen(part);
+        if (source)
+            source->limit(part.size);
         if (!source || !parseRows(*source, buffer, parsed, total))
             return failIn(part.path);
     }

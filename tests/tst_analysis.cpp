@@ -5,10 +5,13 @@
 
 #include "analysiscsv.h"
 #include "csvrecorder.h"
+#include "recordingreader.h"
 #include "reporthistory.h"
 #include "spananalysis.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -24,6 +27,37 @@ class TestAnalysis : public QObject
     Q_OBJECT
 
 private slots:
+    // Catches: a file that grows while several are read (the logger's
+    // current one) read further in the second pass than counted in the
+    // first, its new rows then counted as skipped lines.
+    void filesReadAsTheyWereAtTheStart()
+    {
+        QTemporaryDir dir;
+        const QString a = dir.filePath(QStringLiteral("a.csv")), b = dir.filePath(QStringLiteral("b.csv"));
+        const auto write = [](const QString &path, qint64 t, QIODevice::OpenMode mode) {
+            QFile file(path);
+            QVERIFY(file.open(mode));
+            if (!(mode & QIODevice::Append))
+                file.write("utc_time,value_v\n");
+            for (int i = 0; i < 3; ++i)
+                file.write(QDateTime::fromMSecsSinceEpoch(t + i, Qt::UTC).toString(Qt::ISODateWithMs).toLatin1() + ",1.5\n");
+        };
+        write(a, 1000, QIODevice::WriteOnly);
+        write(b, 2000, QIODevice::WriteOnly);
+        RecordingReader reader;
+        int calls = 0;
+        // After both files are counted, rows come on to the second.
+        reader.setProgressHandler([&](qint64, qint64) {
+            if (++calls == 2)
+                write(b, 3000, QIODevice::Append);
+        });
+        QVERIFY(reader.readFiles({b, a}));
+        QCOMPARE(reader.skippedLines(), 0);
+        const std::unique_ptr<ReportHistory> history = reader.takeHistory();
+        QCOMPARE(history->size(), 6);
+        QCOMPARE(history->timeAt(history->firstIndex()), 1000);
+    }
+
     // Catches: a row's time text made once a second going stale across a
     // second, a day or the epoch, or its milliseconds written unpadded.
     void rowTimeText()
