@@ -7,11 +7,13 @@
 #include "reporthistory.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -261,6 +263,9 @@ public:
     // Why the last read, rewind or open failed.
     virtual Failure readFailure() const = 0;
     virtual qint64 blockSize() const = 0;
+    // Reads no further than `size` bytes: a file still being recorded is
+    // read as far as it was at the first look.
+    virtual void limit(qint64 size) { (void)size; }
 };
 
 class RecordingReader::FileSource : public RecordingReader::Source
@@ -294,6 +299,7 @@ public:
     }
     Failure readFailure() const override { return cannotRead(m_file.errorString()); }
     qint64 blockSize() const override { return FileBlockSize; }
+    void limit(qint64 size) override { m_size = std::min(m_size, size); }
 
 private:
     QFile m_file;
@@ -378,18 +384,9 @@ bool RecordingReader::fail(const Failure &failure)
 
 bool RecordingReader::readFile(const QString &path)
 {
-    if (QFileInfo(path).isDir())
-        return fail(Error::IsDirectory);
-    if (ZstdReader::isCompressedName(path)) {
-        ZstdSource source(path);
-        if (!source.open())
-            return fail(source.readFailure());
-        return read(source);
-    }
-    FileSource source(path);
-    if (!source.open())
-        return fail(source.readFailure());
-    return read(source);
+    m_failedFile.clear();
+    const std::unique_ptr<Source> source = openSource(path);
+    return (source && read(*source)) || failIn(path);
 }
 
 bool RecordingReader::looksLikeRecording(const QString &path, Failure &reason)
@@ -456,24 +453,55 @@ bool RecordingReader::read(Source &source)
     m_history.reset();
     m_rows = m_skipped = 0;
     m_failure = Failure();
+    m_failedFile.clear();
 
     const qint64 total = source.size();
     if (total == 0)
         return fail(Error::Empty);
-    const qint64 block = source.blockSize();
-    std::vector<char> buffer(size_t(block + MaxLineLength + 1));
-    const auto cancelled = [this] { return m_cancel && m_cancel->load(std::memory_order_relaxed); };
-    // The count pass is a tenth of the work shown, the parse the rest.
-    const auto progress = [&](qint64 pass1, qint64 pass2) {
-        if (m_progress)
-            m_progress(pass1 / 10 + pass2 - pass2 / 10, total);
-    };
-
+    std::vector<char> buffer(size_t(source.blockSize() + MaxLineLength + 1));
     // First the lines, counted: the history is made for exactly as many
     // rows, and a file too long is refused before memory is taken for it.
     qint64 lines = 0, done = 0;
+    if (!countLines(source, buffer, lines, done, total))
+        return false;
+    if (done == 0)
+        return fail(Error::Empty);
+    if (lines - 1 > MaxRows)
+        return failTooMany(lines - 1);
+    m_history = std::make_unique<ReportHistory>(std::max<qint64>(1, lines - 1));
+    if (!source.rewind())
+        return fail(source.readFailure());
+    done = 0;
+    return parseRows(source, buffer, done, total);
+}
+
+bool RecordingReader::failTooMany(qint64 rows)
+{
+    Failure tooMany;
+    tooMany.error = Error::TooManyRows;
+    tooMany.rows = rows;
+    return fail(tooMany);
+}
+
+void RecordingReader::progress(qint64 counted, qint64 parsed, qint64 total)
+{
+    // The count pass is a tenth of the work shown, the parse the rest.
+    if (m_progress)
+        m_progress(counted / 10 + parsed - parsed / 10, total);
+}
+
+bool RecordingReader::cancelled() const
+{
+    return m_cancel && m_cancel->load(std::memory_order_relaxed);
+}
+
+bool RecordingReader::countLines(Source &source, std::vector<char> &buffer, qint64 &lines, qint64 &done, qint64 total,
+                                 qint64 *firstMs)
+{
+    const qint64 block = source.blockSize();
+    const qint64 start = done;
     char lastByte = '\n';
-    for (;;) {
+    for (bool first = true;; first = false) {
         if (cancelled())
             return fail(Error::Cancelled);
         const qint64 n = source.read(buffer.data(), block);
@@ -484,29 +512,35 @@ bool RecordingReader::read(Source &source)
         for (const char *p = buffer.data(), *end = p + n;
              (p = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)))); ++p)
             ++lines;
+        if (first && firstMs) {
+            // The time of the first row that parses, from the first whole
+            // lines: what puts several files in time order.
+            const char *b = buffer.data();
+            const char *e = b + std::min<qint64>(n, 1 << 16);
+            while (e > b && e[-1] != '\n')
+                --e;
+            RecordingReader probe;
+            if (e > b && probe.readBytes(b, e - b) && probe.m_history->size() > 0)
+                *firstMs = probe.m_history->timeAt(probe.m_history->firstIndex());
+        }
         lastByte = buffer[size_t(n - 1)];
         done += n;
-        progress(done, 0);
+        progress(done, 0, total);
     }
-    if (done == 0)
-        return fail(Error::Empty);
-    if (lastByte != '\n')
+    if (done > start && lastByte != '\n')
         ++lines;
-    if (lines - 1 > MaxRows) {
-        Failure tooMany;
-        tooMany.error = Error::TooManyRows;
-        tooMany.rows = lines - 1;
-        return fail(tooMany);
-    }
-    m_history = std::make_unique<ReportHistory>(std::max<qint64>(1, lines - 1));
-    if (!source.rewind())
-        return fail(source.readFailure());
+    return true;
+}
 
-    // Then the rows, block by block; a line cut by a block's end moves to
-    // the front of the buffer and is completed by the next block.
+bool RecordingReader::parseRows(Source &source, std::vector<char> &buffer, qint64 &done, qint64 total)
+{
+    // Each file names its own columns in its first line.
+    m_columns.reset();
+    const qint64 block = source.blockSize();
+    // The rows, block by block; a line cut by a block's end moves to the
+    // front of the buffer and is completed by the next block.
     qint64 carried = 0;
     bool discarding = false;  // inside a line too long to be a row
-    done = 0;
     for (;;) {
         if (cancelled())
             return fail(Error::Cancelled);
@@ -535,13 +569,140 @@ bool RecordingReader::read(Source &source)
         } else if (carried > 0) {
             std::memmove(buffer.data(), rest, size_t(carried));
         }
-        progress(total, done);
+        progress(total, done, total);
         if (atEnd)
             break;
     }
     if (!m_columns)
         return fail(Error::NoHeader);
     return true;
+}
+
+std::unique_ptr<RecordingReader::Source> RecordingReader::openSource(const QString &path)
+{
+    if (QFileInfo(path).isDir()) {
+        fail(Error::IsDirectory);
+        return nullptr;
+    }
+    if (ZstdReader::isCompressedName(path)) {
+        auto source = std::make_unique<ZstdSource>(path);
+        if (source->open())
+            return source;
+        fail(source->readFailure());
+        return nullptr;
+    }
+    auto source = std::make_unique<FileSource>(path);
+    if (source->open())
+        return source;
+    fail(source->readFailure());
+    return nullptr;
+}
+
+bool RecordingReader::readFiles(const QStringList &paths)
+{
+    m_columns.reset();
+    m_history.reset();
+    m_rows = m_skipped = 0;
+    m_failure = Failure();
+    m_failedFile.clear();
+
+    struct Part
+    {
+        QString path;
+        QString stem;     // for a tie: NAME-...Z before NAME-...Z-2
+        qint64 rows = 0;  // lines after the header; -1: an empty file
+        qint64 firstMs = std::numeric_limits<qint64>::max();  // no row parsed: last
+        qint64 size = 0;
+    };
+    std::vector<Part> parts;
+    qint64 total = 0;
+    for (const QString &path : paths) {
+        Part part;
+        part.path = path;
+        part.stem = QFileInfo(path).fileName();
+        for (const char *suffix : {".zst", ".csv"}) {
+            if (part.stem.endsWith(QLatin1String(suffix)))
+                part.stem.chop(int(std::strlen(suffix)));
+        }
+        std::unique_ptr<Source> source = openSource(path);
+        if (!source)
+            return failIn(path);
+        part.size = source->size();
+        total += part.size;
+        parts.push_back(part);
+    }
+
+    // A file is opened again for each pass, so hundreds of files never hold
+    // hundreds of descriptors. A plain file the logger compressed meanwhile
+    // is read from its compressed copy: the same rows.
+    const auto reopen = [this](Part &part) {
+        std::unique_ptr<Source> source = openSource(part.path);
+        const QString compressed = part.path + QLatin1String(".zst");
+        if (!source && m_failure.error == Error::CannotRead && !ZstdReader::isCompressedName(part.path)
+            && QFileInfo::exists(compressed)) {
+            m_failure = Failure();
+            part.path = compressed;
+            source = openSource(part.path);
+        }
+        return source;
+    };
+    // First each file's lines and first time, then the rows in time order
+    // into one history made for all of them.
+    std::vector<char> buffer(size_t(FileBlockSize + MaxLineLength + 1));
+    qint64 counted = 0, rows = 0;
+    for (Part &part : parts) {
+        std::unique_ptr<Source> source = reopen(part);
+        qint64 lines = 0;
+        const qint64 before = counted;
+        if (!source || !countLines(*source, buffer, lines, counted, total, &part.firstMs))
+            return failIn(part.path);
+        part.size = source->size();
+        // An empty file holds no rows to lose: a file the logger had only
+        // just made when the power went.
+        part.rows = counted == before ? -1 : lines - 1;
+        rows += std::max<qint64>(part.rows, 0);
+    }
+    if (rows > MaxRows)
+        return failTooMany(rows);
+    if (std::all_of(parts.begin(), parts.end(), [](const Part &p) { return p.rows < 0; }))
+        return fail(Error::Empty);
+    std::stable_sort(parts.begin(), parts.end(), [](const Part &a, const Part &b) {
+        return a.firstMs != b.firstMs ? a.firstMs < b.firstMs : a.stem < b.stem;
+    });
+    m_history = std::make_unique<ReportHistory>(std::max<qint64>(1, rows));
+    qint64 parsed = 0;
+    for (Part &part : parts) {
+        if (part.rows < 0)
+            continue;
+        std::unique_ptr<Source> source = reopen(part);
+        if (source)
+            source->limit(part.size);
+        if (!source || !parseRows(*source, buffer, parsed, total))
+            return failIn(part.path);
+    }
+    return true;
+}
+
+bool RecordingReader::failIn(const QString &path)
+{
+    m_failedFile = path;
+    return false;
+}
+
+QStringList RecordingReader::recordingsIn(const QString &dir)
+{
+    const QDir folder(dir);
+    const QStringList names = folder.entryList({QStringLiteral("*.csv"), QStringLiteral("*.csv.zst")},
+                                               QDir::Files | QDir::Readable, QDir::Name);
+    QStringList paths;
+    for (const QString &name : names) {
+        // A compression cut after its rename and before the plain file's
+        // removal leaves both, each whole: the rows are read once.
+        if (name.endsWith(QLatin1String(".zst")) && names.contains(name.left(name.size() - 4)))
+            continue;
+        paths << folder.filePath(name);
+    }
+    return paths;
 }
 
 const char *RecordingReader::parseLines(const char *begin, const char *end, bool atEnd)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class ReportHistory;
 
@@ -77,6 +78,15 @@ public:
     // utc_time or value_v in its first line, holds more than MaxRows rows or
     // the read was cancelled.
     bool readFile(const QString &path);
+    // Several files as one recording: their rows in time order (files
+    // ordered by their first row's time, then by name), each file with its
+    // own header, read as exactly and tolerantly as one file. An empty file
+    // among them adds nothing; any other failure ends the read, with
+    // failedFile() naming the file.
+    bool readFiles(const QStringList &paths);
+    // The recordings of a folder (.csv and .csv.zst, by name): a plain file
+    // whose compressed copy is there too is taken once, as the plain one.
+    [[nodiscard]] static QStringList recordingsIn(const QString &dir);
     // The same over bytes in memory (for tests and the fuzzer), taken in
     // blocks of `blockSize` bytes (0: all at once), which must not change
     // the result.
@@ -92,6 +102,8 @@ public:
     qint64 skippedLines() const { return m_skipped; }
     // Error::None after a successful read.
     Failure failure() const { return m_failure; }
+    // The file a failed read stopped at.
+    QString failedFile() const { return m_failedFile; }
     bool wasCancelled() const { return m_failure.error == Error::Cancelled; }
 
 private:
@@ -102,8 +114,19 @@ private:
     class ZstdSource;
 
     bool read(Source &source);
+    std::unique_ptr<Source> openSource(const QString &path);
+    // The two passes over one source: its lines counted (with `firstMs`, the
+    // first row's time found), then its rows parsed into m_history. `done`
+    // adds up the bytes over several sources, for the progress.
+    bool countLines(Source &source, std::vector<char> &buffer, qint64 &lines, qint64 &done, qint64 total,
+                    qint64 *firstMs = nullptr);
+    bool parseRows(Source &source, std::vector<char> &buffer, qint64 &done, qint64 total);
+    void progress(qint64 counted, qint64 parsed, qint64 total);
+    bool cancelled() const;
     bool fail(Error error);
     bool fail(const Failure &failure);
+    bool failTooMany(qint64 rows);
+    bool failIn(const QString &path);
     bool failed() const { return m_failure.error != Error::None; }
     bool takeHeader(const char *begin, const char *end);
     // Parses the whole lines in [begin, end) and returns where the first
@@ -118,4 +141,5 @@ private:
     qint64 m_rows = 0;
     qint64 m_skipped = 0;
     Failure m_failure;
+    QString m_failedFile;
 };

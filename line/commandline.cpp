@@ -2,6 +2,9 @@
 #include "commandline.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QSettings>
+#include <QVariant>
 
 #include <cmath>
 #include <utility>
@@ -25,23 +28,10 @@ double positiveValue(const QString &text)
     return ok && std::isfinite(v) && v > 0 ? v : std::nan("");
 }
 
-// "64M", "512K", "1G" or plain bytes (binary multiples); -1 when not one.
-qint64 sizeValue(const QString &text)
-{
-    static const QString units = QStringLiteral("KMG");
-    QString digits = text.trimmed();
-    int shift = 0;
-    if (!digits.isEmpty() && units.contains(digits.back().toUpper())) {
-        shift = 10 * (units.indexOf(digits.back().toUpper()) + 1);
-        digits.chop(1);
-    }
-    bool ok = false;
-    const qint64 n = digits.toLongLong(&ok);
-    // Up to a terabyte, so the shift cannot overflow.
-    if (!ok || n < 0 || n > (qint64(1) << 40) >> shift)
-        return -1;
-    return n << shift;
-}
+// What a --config file may set: the line's and the logger's options, by
+// their long names. Not --config itself: one file, no chains.
+const char *const ConfigKeys[] = {"port", "baud", "data-bits", "parity", "stop-bits",
+                                  "record", "name", "rotate", "no-compress", "max-disk"};
 
 } // namespace
 
@@ -78,9 +68,36 @@ CommandLine::CommandLine(const QString &program, const QString &description, Gro
             WindowGroup);
         add({QStringLiteral("trend"), QStringLiteral("Shows the trend window.")}, WindowGroup);
     }
+    if (groups & LoggerGroup) {
+        add({QStringLiteral("record"),
+             QStringLiteral("The folder the recordings go to (made if missing); needed."), QStringLiteral("dir")},
+            LoggerGroup);
+        add({QStringLiteral("name"),
+             QStringLiteral("The files' name, NAME-YYYYMMDDTHHMMSSZ.csv (default: the port's base name)."),
+             QStringLiteral("name")},
+            LoggerGroup);
+        add({QStringLiteral("rotate"),
+             QStringLiteral("A new file hourly, daily (the default) or before it would pass a size (64M)."),
+             QStringLiteral("hourly|daily|size")},
+            LoggerGroup);
+        add({QStringLiteral("no-compress"), QStringLiteral("Keeps closed files plain instead of compressing them.")},
+            LoggerGroup);
+        add({QStringLiteral("max-disk"),
+             QStringLiteral("Removes the oldest closed files while the recordings pass this size (2G)."),
+             QStringLiteral("size")},
+            LoggerGroup);
+        add({QStringLiteral("config"),
+             QStringLiteral("Reads these settings from key = value lines (port = ttyUSB0, rotate = hourly); "
+                            "the command line wins."),
+             QStringLiteral("file")},
+            LoggerGroup);
+    }
     if (groups & SummaryGroup) {
         add({QStringLiteral("summary"),
-             QStringLiteral("Prints the figures of the recording <file> (CSV) as JSON and exits."),
+             groups & LoggerGroup
+                 ? QStringLiteral("Prints the figures of the recording <file> (.csv or .csv.zst), or of all "
+                                  "the recordings in a folder read as one, as JSON and exits.")
+                 : QStringLiteral("Prints the figures of the recording <file> (CSV) as JSON and exits."),
              QStringLiteral("file")},
             SummaryGroup);
         add({QStringLiteral("full-scale"),
@@ -160,6 +177,8 @@ CommandLine::Action CommandLine::parse(const QStringList &arguments)
 {
     m_start = StartOptions();
     m_summary = SummaryOptions();
+    m_logger = LoggerOptions();
+    m_config.clear();
     m_text.clear();
     m_parser = std::make_unique<QCommandLineParser>();
     QCommandLineParser &parser = *m_parser;
@@ -213,8 +232,18 @@ CommandLine::Action CommandLine::parse(const QStringList &arguments)
             return fail(QStringLiteral("--%1 does not go with --summary").arg(name));
     }
 
-    if (!readLine() || !readWindow() || !readSummary() || !readBroker())
+    if ((m_groups & LoggerGroup) && parser.isSet(QStringLiteral("config"))
+        && !readConfig(parser.value(QStringLiteral("config"))))
         return m_action;
+    if (!readLine() || !readWindow() || !readSummary() || !readLogger() || !readBroker())
+        return m_action;
+    if ((m_groups & LoggerGroup) && !summary) {
+        // A logger with nowhere to record or nothing to read would only wait.
+        if (m_start.line.port.isEmpty())
+            return fail(QStringLiteral("--port is needed (or port = in the --config file)"));
+        if (m_logger.recordDir.isEmpty())
+            return fail(QStringLiteral("--record is needed (or record = in the --config file)"));
+    }
     return m_action = summary ? Summary : Run;
 }
 
@@ -222,23 +251,67 @@ bool CommandLine::readLine()
 {
     if (!(m_groups & LineGroup))
         return true;
-    const QCommandLineParser &parser = *m_parser;
     LineOptions &line = m_start.line;
-    const auto given = [&parser](const char *name, QString *value) {
-        *value = parser.value(QLatin1String(name));
-        return parser.isSet(QLatin1String(name));
-    };
-    QString text;
-    if (given("port", &line.port) && line.port.trimmed().isEmpty())
-        return refuse(QStringLiteral("--port wants a port name or path"));
-    if (given("baud", &text) && !(line.baud = LineSettings::parseBaud(text)))
-        return refuse(QStringLiteral("--baud wants a whole number, not \"%1\"").arg(text));
-    if (given("data-bits", &text) && !(line.dataBits = LineSettings::parseDataBits(text)))
-        return refuse(QStringLiteral("--data-bits wants 7 or 8, not \"%1\"").arg(text));
-    if (given("parity", &text) && !(line.parity = LineSettings::parseParity(text)))
-        return refuse(QStringLiteral("--parity wants 0 or 1, not \"%1\"").arg(text));
-    if (given("stop-bits", &text) && !(line.stopBitsEntry = LineSettings::parseStopBitsEntry(text)))
-        return refuse(QStringLiteral("--stop-bits wants 0 or 1, not \"%1\"").arg(text));
+    QString text, label;
+    if (setting("port", &line.port, &label) && line.port.trimmed().isEmpty())
+        return refuse(QStringLiteral("%1 wants a port name or path").arg(label));
+    if (setting("baud", &text, &label) && !(line.baud = LineSettings::parseBaud(text)))
+        return refuse(QStringLiteral("%1 wants a whole number, not \"%2\"").arg(label, text));
+    if (setting("data-bits", &text, &label) && !(line.dataBits = LineSettings::parseDataBits(text)))
+        return refuse(QStringLiteral("%1 wants 7 or 8, not \"%2\"").arg(label, text));
+    if (setting("parity", &text, &label) && !(line.parity = LineSettings::parseParity(text)))
+        return refuse(QStringLiteral("%1 wants 0 or 1, not \"%2\"").arg(label, text));
+    if (setting("stop-bits", &text, &label) && !(line.stopBitsEntry = LineSettings::parseStopBitsEntry(text)))
+        return refuse(QStringLiteral("%1 wants 0 or 1, not \"%2\"").arg(label, text));
+    return true;
+}
+
+bool CommandLine::setting(const char *name, QString *value, QString *label) const
+{
+    const QString key = QLatin1String(name);
+    if (m_parser->isSet(key)) {
+        *value = m_parser->value(key);
+        *label = QLatin1String("--") + key;
+        return true;
+    }
+    const auto configured = m_config.constFind(key);
+    if (configured == m_config.constEnd())
+        return false;
+    *value = configured.value();
+    *label = m_logger.configFile + QLatin1String(": ") + key;
+    return true;
+}
+
+bool CommandLine::readConfig(const QString &path)
+{
+    m_logger.configFile = path;
+    // QSettings reads a missing or unreadable file as an empty one: an
+    // operator's typo in the path would silently record with the defaults.
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("--config %1: %2").arg(path, path.isEmpty() ? QStringLiteral("wants a file name")
+                                                                                  : file.errorString()));
+    file.close();
+    const QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return refuse(QStringLiteral("--config %1: not key = value lines").arg(path));
+    for (const QString &key : settings.allKeys()) {
+        // QSettings knows only ';' for a comment; an operator writes '#' as
+        // in any other file under /etc, and such a line is a comment too.
+        if (key.startsWith(QLatin1Char('#')))
+            continue;
+        bool known = false;
+        for (const char *name : ConfigKeys)
+            known = known || key == QLatin1String(name);
+        // A misspelt key would otherwise leave its setting at the default unnoticed.
+        if (!known)
+            return refuse(QStringLiteral("%1: unknown setting \"%2\"").arg(path, key));
+        // A value with a comma comes back as a list; the text is what was meant.
+        const QVariant value = settings.value(key);
+        m_config.insert(key, value.userType() == QMetaType::QStringList
+                                 ? value.toStringList().join(QLatin1Char(','))
+                                 : value.toString().trimmed());
+    }
     return true;
 }
 
@@ -317,9 +390,45 @@ bool CommandLine::readBroker()
     broker.caFile = parser.value(QStringLiteral("mqtt-ca"));
     if (parser.isSet(QStringLiteral("mqtt-queue"))) {
         const QString text = parser.value(QStringLiteral("mqtt-queue"));
-        broker.queueBytes = sizeValue(text);
-        if (broker.queueBytes < 64 * 1024)
+        broker.queueBytes = Rotation::parseSize(text).value_or(-1);
+        if (broker.queueBytes < 64 * 1024 || broker.queueBytes > (qint64(1) << 40))
             return refuse(QStringLiteral("--mqtt-queue wants a size from 64K to 1T, such as 64M, not '%1'").arg(text));
+    }
+    return true;
+}
+
+bool CommandLine::readLogger()
+{
+    if (!(m_groups & LoggerGroup))
+        return true;
+    m_summary.folders = true;
+    QString text, label;
+    if (setting("record", &m_logger.recordDir, &label) && m_logger.recordDir.trimmed().isEmpty())
+        return refuse(QStringLiteral("%1 wants a folder").arg(label));
+    if (setting("name", &m_logger.name, &label)
+        && (m_logger.name.trimmed().isEmpty() || m_logger.name.contains(QLatin1Char('/'))))
+        return refuse(QStringLiteral("%1 wants a file name without '/', not \"%2\"").arg(label, m_logger.name));
+    if (setting("rotate", &text, &label)) {
+        const std::optional<Rotation> rotation = Rotation::parse(text);
+        if (!rotation)
+            return refuse(QStringLiteral("%1 wants hourly, daily or a size such as 64M, not \"%2\"").arg(label, text));
+        m_logger.rotation = *rotation;
+    }
+    if (m_parser->isSet(QStringLiteral("no-compress"))) {
+        m_logger.compress = false;
+    } else if (setting("no-compress", &text, &label)) {
+        const QString word = text.toLower();
+        const bool yes = word == QLatin1String("true") || word == QLatin1String("yes") || word == QLatin1String("1");
+        const bool no = word == QLatin1String("false") || word == QLatin1String("no") || word == QLatin1String("0");
+        if (!yes && !no)
+            return refuse(QStringLiteral("%1 wants true or false, not \"%2\"").arg(label, text));
+        m_logger.compress = !yes;
+    }
+    if (setting("max-disk", &text, &label)) {
+        const std::optional<qint64> bytes = Rotation::parseSize(text);
+        if (!bytes)
+            return refuse(QStringLiteral("%1 wants a size such as 2G, not \"%2\"").arg(label, text));
+        m_logger.maxDiskBytes = *bytes;
     }
     return true;
 }
@@ -346,6 +455,20 @@ CommandLine viewerCommandLine()
                                       "cannot be read or is no recording."),
                        CommandLine::LineGroup | CommandLine::WindowGroup | CommandLine::SummaryGroup
                            | CommandLine::BrokerGroup | CommandLine::RemoteGroup);
+}
+
+CommandLine loggerCommandLine()
+{
+    return CommandLine(QStringLiteral("orvale-logger"),
+                       QStringLiteral("Records a 24-bit ADC board on a serial line with no display: every report as\n"
+                                      "a row of NAME-YYYYMMDDTHHMMSSZ.csv in the --record folder, a new file at each\n"
+                                      "rotation, closed files compressed to .csv.zst. Waits for an absent port and\n"
+                                      "reopens it when it comes back. SIGHUP begins a new file at once.\n"
+                                      "\n"
+                                      "Exit status: 0 when ended by SIGTERM or SIGINT (the file is written and\n"
+                                      "closed first); 1 when the folder cannot be made; 2 for a bad option or value.\n"
+                                      "With --summary: 0, or 1 when a recording cannot be read."),
+                       CommandLine::LineGroup | CommandLine::SummaryGroup | CommandLine::LoggerGroup);
 }
 
 } // namespace orvale

@@ -3,10 +3,12 @@
 
 #include "brokerurl.h"
 #include "linesettings.h"
+#include "rotation.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFlags>
+#include <QHash>
 #include <QList>
 #include <QSerialPort>
 #include <QString>
@@ -52,10 +54,23 @@ struct StartOptions
     BrokerOptions broker;
 };
 
+// What orvale-logger records where, from its command line and its
+// --config file (the command line wins), every value checked.
+struct LoggerOptions
+{
+    QString recordDir;  // empty: not given (the program refuses to run)
+    QString name;       // the files' name; empty: the port's base name
+    Rotation rotation = Rotation::daily();
+    bool compress = true;
+    qint64 maxDiskBytes = 0;  // 0: no limit
+    QString configFile;       // the file read, if any
+};
+
 // The figures of a recording, printed instead of showing the window.
 struct SummaryOptions
 {
     QString file;
+    bool folders = false;  // a folder is read as one recording of all its recordings
     double fullScaleVolts = 5;
     double spanSeconds = 0;  // the last seconds counted; 0: the whole recording
 };
@@ -73,6 +88,9 @@ public:
         SummaryGroup = 0x4,  // --summary FILE [--full-scale V] [--span SECONDS]
         BrokerGroup = 0x8,   // --publish URL [--mqtt-password-file F] [--mqtt-ca F] [--mqtt-queue SIZE]
         RemoteGroup = 0x10,  // --remote URL, which the --mqtt-* options also go with
+        // --record DIR --name --rotate --no-compress --max-disk --config FILE;
+        // with it --summary also takes a folder.
+        LoggerGroup = 0x20,
     };
     Q_DECLARE_FLAGS(Groups, Group)
     enum Action {
@@ -98,6 +116,7 @@ public:
     [[nodiscard]] const StartOptions &start() const { return m_start; }
     [[nodiscard]] const SummaryOptions &summary() const { return m_summary; }
     [[nodiscard]] const BrokerOptions &broker() const { return m_start.broker; }
+    [[nodiscard]] const LoggerOptions &logger() const { return m_logger; }
     // The program's own options, as given.
     [[nodiscard]] bool isSet(const QString &name) const;
     [[nodiscard]] QString value(const QString &name) const;
@@ -117,6 +136,12 @@ private:
     [[nodiscard]] bool readWindow();
     [[nodiscard]] bool readSummary();
     [[nodiscard]] bool readBroker();
+    [[nodiscard]] bool readLogger();
+    // A setting of the line or logger groups, from the command line or, when
+    // not given there, the --config file; false when neither has it.
+    // `label` names where it came from for a refusal: "--baud" or "FILE: baud".
+    [[nodiscard]] bool setting(const char *name, QString *value, QString *label) const;
+    [[nodiscard]] bool readConfig(const QString &path);
 
     QString m_program;
     QString m_description;
@@ -129,11 +154,17 @@ private:
     QString m_text;
     StartOptions m_start;
     SummaryOptions m_summary;
+    LoggerOptions m_logger;
+    // The --config file's settings, by option name.
+    QHash<QString, QString> m_config;
 };
 
 // orvale-qv's command line: the window, started with the line and start
 // options, or the summary of a recording.
 [[nodiscard]] CommandLine viewerCommandLine();
+// orvale-logger's: the line, where and how to record, or the summary of a
+// recording or a folder of them.
+[[nodiscard]] CommandLine loggerCommandLine();
 
 } // namespace orvale
 

@@ -6,7 +6,9 @@
 #include "reporthistory.h"
 #include "spananalysis.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 
 #include <charconv>
@@ -84,8 +86,24 @@ int runSummary(const SummaryOptions &options)
     const double spanSeconds = options.spanSeconds;
     const QString &path = options.file;
     RecordingReader reader;
-    if (!reader.readFile(path)) {
-        std::fprintf(stderr, "orvale-qv: %s: %s\n", qUtf8Printable(path), qUtf8Printable(failureText(reader.failure())));
+    // The program's own name: the window's and the logger's summaries are one.
+    const QByteArray program = QCoreApplication::applicationName().toLocal8Bit();
+    if (options.folders && QFileInfo(path).isDir()) {
+        // The logger's folder: its rotated files, plain and compressed, as one recording.
+        const QStringList files = RecordingReader::recordingsIn(path);
+        if (files.isEmpty()) {
+            std::fprintf(stderr, "%s: %s: no recordings (.csv or .csv.zst) in the folder\n", program.constData(),
+                         qUtf8Printable(path));
+            return 1;
+        }
+        if (!reader.readFiles(files)) {
+            std::fprintf(stderr, "%s: %s: %s\n", program.constData(), qUtf8Printable(reader.failedFile()),
+                         qUtf8Printable(failureText(reader.failure())));
+            return 1;
+        }
+    } else if (!reader.readFile(path)) {
+        std::fprintf(stderr, "%s: %s: %s\n", program.constData(), qUtf8Printable(path),
+                     qUtf8Printable(failureText(reader.failure())));
         return 1;
     }
     const std::unique_ptr<ReportHistory> history = reader.takeHistory();
@@ -99,7 +117,7 @@ int runSummary(const SummaryOptions &options)
     const bool any = s.count > 0;
     const double nan = std::nan("");
 
-    QByteArray json = "{\"file\": " + jsonString(QFileInfo(path).fileName());
+    QByteArray json = "{\"file\": " + jsonString(QFileInfo(QDir::cleanPath(path)).fileName());
     const auto add = [&json](const char *key, const QByteArray &value) {
         json += ", \"";
         json += key;

@@ -26,8 +26,9 @@ ORVALE_QT6_PACKAGES=(qt6-base-dev qt6-serialport-dev)
 # What scripts/test builds with beside them: Ninja, lld, and clang for the
 # sanitizer round (its sanitizers' runtime is only recommended by clang);
 # systemd-analyze for the logger's unit; the broker the publishing suite runs
-# against, and openssl for its certificates.
-ORVALE_TEST_PACKAGES=(ninja-build lld clang libclang-rt-14-dev systemd mosquitto openssl)
+# against, and openssl for its certificates; zstd, with which the soak's
+# logger mode reads the compressed files back on its own.
+ORVALE_TEST_PACKAGES=(ninja-build lld clang libclang-rt-14-dev systemd mosquitto openssl zstd)
 # What scripts/influx-check needs: a real time-series server and curl.
 ORVALE_INFLUX_PACKAGES=(influxdb curl)
 # What the end-to-end tests and the demo need on a machine without a display.

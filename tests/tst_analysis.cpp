@@ -4,9 +4,14 @@
 // and the CSV files they are exported as.
 
 #include "analysiscsv.h"
+#include "csvrecorder.h"
+#include "recordingreader.h"
 #include "reporthistory.h"
 #include "spananalysis.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -22,6 +27,52 @@ class TestAnalysis : public QObject
     Q_OBJECT
 
 private slots:
+    // Catches: a file that grows while several are read (the logger's
+    // current one) read further in the second pass than counted in the
+    // first, its new rows then counted as skipped lines.
+    void filesReadAsTheyWereAtTheStart()
+    {
+        QTemporaryDir dir;
+        const QString a = dir.filePath(QStringLiteral("a.csv")), b = dir.filePath(QStringLiteral("b.csv"));
+        const auto write = [](const QString &path, qint64 t, QIODevice::OpenMode mode) {
+            QFile file(path);
+            QVERIFY(file.open(mode));
+            if (!(mode & QIODevice::Append))
+                file.write("utc_time,value_v\n");
+            for (int i = 0; i < 3; ++i)
+                file.write(QDateTime::fromMSecsSinceEpoch(t + i, Qt::UTC).toString(Qt::ISODateWithMs).toLatin1() + ",1.5\n");
+        };
+        write(a, 1000, QIODevice::WriteOnly);
+        write(b, 2000, QIODevice::WriteOnly);
+        RecordingReader reader;
+        int calls = 0;
+        // After both files are counted, rows come on to the second.
+        reader.setProgressHandler([&](qint64, qint64) {
+            if (++calls == 2)
+                write(b, 3000, QIODevice::Append);
+        });
+        QVERIFY(reader.readFiles({b, a}));
+        QCOMPARE(reader.skippedLines(), 0);
+        const std::unique_ptr<ReportHistory> history = reader.takeHistory();
+        QCOMPARE(history->size(), 6);
+        QCOMPARE(history->timeAt(history->firstIndex()), 1000);
+    }
+
+    // Catches: a row's time text made once a second going stale across a
+    // second, a day or the epoch, or its milliseconds written unpadded.
+    void rowTimeText()
+    {
+        const COMM_UART_OBJ report = {};
+        for (const qint64 ms : {qint64(1700000000999), qint64(1700000001000), qint64(1700000001007),
+                                qint64(1700000001070), qint64(1700006399999), qint64(1700006400000), qint64(-1),
+                                qint64(-1000), qint64(-1001), qint64(0)}) {
+            QByteArray row;
+            CsvRecorder::appendRow(row, ms, 0, report);
+            const QString full = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz'Z'"));
+            QCOMPARE(QString::fromLatin1(row.left(row.indexOf(','))), full);
+        }
+    }
+
     void histogram()
     {
         // Whole counts a bin from the minimum, the maximum inside the last.

@@ -348,6 +348,68 @@ private slots:
         }
     }
 
+    // Catches: the config file winning over the command line, a config
+    // value taken unchecked, a misspelt key or a missing file ignored, the
+    // logger's defaults (daily, compressed, no limit) changed, its options
+    // taken beside --summary, a folder not taken for the summary.
+    void loggerOptions()
+    {
+        QTemporaryDir dir;
+        const QString config = dir.filePath(QStringLiteral("logger.conf"));
+        const auto writeConfig = [&config](const QByteArray &text) {
+            QFile file(config);
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        CommandLine command = loggerCommandLine();
+        QCOMPARE(command.parse({"orvale-logger", "--port", "ttyUSB0", "--record", "/var/r"}), CommandLine::Run);
+        QCOMPARE(command.logger().rotation.kind(), Rotation::Kind::Daily);
+        QVERIFY(command.logger().compress);
+        QCOMPARE(command.logger().maxDiskBytes, 0);
+        QVERIFY(command.logger().name.isEmpty());
+
+        QVERIFY(writeConfig("# the chamber's board\nport = ttyS1\nbaud = 115200\nrecord = /srv/rec\nname = chamber\n"
+                            "rotate = hourly\n; comment\nno-compress = true\nmax-disk = 2G\n# max-disk = 1G\n"));
+        QCOMPARE(command.parse({"orvale-logger", "--config", config, "--rotate", "64M", "--port", "ttyUSB0"}),
+                 CommandLine::Run);
+        const LoggerOptions &o = command.logger();
+        QCOMPARE(command.line().port, QStringLiteral("ttyUSB0"));  // the command line wins
+        QCOMPARE(command.line().baud, std::optional<qint32>(115200));
+        QCOMPARE(o.recordDir, QStringLiteral("/srv/rec"));
+        QCOMPARE(o.name, QStringLiteral("chamber"));
+        QCOMPARE(o.rotation.kind(), Rotation::Kind::Size);
+        QCOMPARE(o.rotation.maxBytes(), 64 << 20);
+        QVERIFY(!o.compress);
+        QCOMPARE(o.maxDiskBytes, qint64(2) << 30);
+
+        const struct
+        {
+            QByteArray file;
+            QString refusal;  // after "FILE"
+        } refused[] = {
+            {"port = a\nrecord = r\nrotat = hourly\n", ": unknown setting \"rotat\""},
+            {"port = a\nrecord = r\nbaud = fast\n", ": baud wants a whole number, not \"fast\""},
+            {"port = a\nrecord = r\nmax-disk = lots\n", ": max-disk wants a size such as 2G, not \"lots\""},
+            {"port = a\nrecord = r\nno-compress = maybe\n", ": no-compress wants true or false, not \"maybe\""},
+        };
+        for (const auto &bad : refused) {
+            QVERIFY(writeConfig(bad.file));
+            QCOMPARE(command.parse({"orvale-logger", "--config", config}), CommandLine::Fail);
+            QCOMPARE(command.text(), config + bad.refusal);
+        }
+        QCOMPARE(command.parse({"orvale-logger", "--config", dir.filePath(QStringLiteral("none"))}), CommandLine::Fail);
+        QVERIFY2(command.text().endsWith(QLatin1String("No such file or directory")), qPrintable(command.text()));
+        QCOMPARE(command.parse({"orvale-logger", "--port", "a", "--record", "r", "--name", "a/b"}), CommandLine::Fail);
+        QCOMPARE(command.text(), QStringLiteral("--name wants a file name without '/', not \"a/b\""));
+        QCOMPARE(command.parse({"orvale-logger", "--summary", "rec", "--rotate", "hourly"}), CommandLine::Fail);
+        QCOMPARE(command.text(), QStringLiteral("--rotate does not go with --summary"));
+        QCOMPARE(command.parse({"orvale-logger", "--summary", "rec"}), CommandLine::Summary);
+        QVERIFY(command.summary().folders);
+        CommandLine viewer = viewerCommandLine();
+        QCOMPARE(viewer.parse({"orvale-qv", "--summary", "rec"}), CommandLine::Summary);
+        QVERIFY(!viewer.summary().folders);  // the window's summary keeps refusing a folder
+        QCOMPARE(command.parse({"orvale-logger", "--port", "a", "--record", "r", "--trend"}), CommandLine::Fail);
+    }
+
     void summary()
     {
         QTemporaryDir dir;
