@@ -37,8 +37,9 @@ public:
     bool startRecording(const QString &path);
     void stopRecording();
     // Opens a recording in a window of its own, as the menu does once the
-    // operator has chosen it; errors end in the status bar, not a window.
-    void openRecording(const QString &path);
+    // operator has chosen it (several files: one recording, in time order);
+    // errors end in the status bar, not a window.
+    void openRecording(const QStringList &paths);
 
     // Every valid report received; the receive benchmark fills it to its
     // bound before a run, as an hour of reports would.
