@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QSerialPort>
+#include <QStringList>
 
 #include <cstdint>
 
