@@ -299,22 +299,29 @@ void MainWindow::showTrendWindow()
 
 void MainWindow::askForRecordingToOpen()
 {
-    const QString path = QFileDialog::getOpenFileName(
-        this, tr("打开记录"), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), tr("CSV 文件 (*.csv)"));
-    if (!path.isEmpty())
-        openRecording(path);
+    // The logger's rotated files are picked together, compressed or not.
+    const QStringList paths = QFileDialog::getOpenFileNames(
+        this, tr("打开记录"), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+        tr("CSV 文件 (*.csv *.csv.zst)"));
+    if (!paths.isEmpty())
+        openRecording(paths);
 }
 
-void MainWindow::openRecording(const QString &path)
+void MainWindow::openRecording(const QStringList &paths)
 {
-    // The file's first line is looked at here, so a file that is no
+    // The files' first lines are looked at here, so a file that is no
     // recording never opens a window; the rest is read on a worker thread.
-    RecordingReader::Failure reason;
-    if (!RecordingReader::looksLikeRecording(path, reason)) {
-        statusBar()->showMessage(tr("打开记录失败：") + readerFailureText(reason));
-        return;
+    // An empty file among several adds nothing, as the reader takes it.
+    for (const QString &path : paths) {
+        RecordingReader::Failure reason;
+        if (!RecordingReader::looksLikeRecording(path, reason)
+            && (paths.size() == 1 || reason.error != RecordingReader::Error::Empty)) {
+            const QString file = paths.size() > 1 ? QFileInfo(path).fileName() + tr("：") : QString();
+            statusBar()->showMessage(tr("打开记录失败：") + file + readerFailureText(reason));
+            return;
+        }
     }
-    auto *window = new RecordingWindow(path, this);
+    auto *window = new RecordingWindow(paths, this);
     connect(window, &RecordingWindow::failed, this,
             [this](const QString &why) { statusBar()->showMessage(tr("打开记录失败：") + why); });
     window->show();

@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QSerialPort>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -39,8 +40,9 @@ public:
     bool startRecording(const QString &path);
     void stopRecording();
     // Opens a recording in a window of its own, as the menu does once the
-    // operator has chosen it; errors end in the status bar, not a window.
-    void openRecording(const QString &path);
+    // operator has chosen it (several files: one recording, in time order);
+    // errors end in the status bar, not a window.
+    void openRecording(const QStringList &paths);
     // Publishing to a broker, as "发布到 MQTT…" starts it.
     PublishControl &publishing() const { return *m_publish; }
 

@@ -40,11 +40,13 @@ struct RecordingWindow::Load
     bool cancelled = false;
 };
 
-RecordingWindow::RecordingWindow(const QString &path, QWidget *parent)
+RecordingWindow::RecordingWindow(const QStringList &paths, QWidget *parent)
     : QWidget(parent, Qt::Window), m_load(std::make_shared<Load>()), m_view(new TrendView(&noReports(), this))
 {
     setObjectName(QStringLiteral("recordingWindow"));
-    setWindowTitle(tr("趋势图 — ") + QFileInfo(path).fileName());
+    const QString first = QFileInfo(paths.value(0)).fileName();
+    setWindowTitle(paths.size() > 1 ? tr("趋势图 — %1 等 %2 个文件").arg(first).arg(paths.size())
+                                    : tr("趋势图 — ") + first);
     setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program even while this one is shown.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -88,16 +90,19 @@ RecordingWindow::RecordingWindow(const QString &path, QWidget *parent)
     connect(&m_watcher, &QFutureWatcher<void>::finished, this, &RecordingWindow::loadFinished);
 
     std::shared_ptr<Load> load = m_load;
-    m_watcher.setFuture(QtConcurrent::run([load, path] {
+    m_watcher.setFuture(QtConcurrent::run([load, paths] {
         RecordingReader reader(&load->cancel);
         reader.setProgressHandler([&load](qint64 done, qint64 total) {
             load->total.store(total, std::memory_order_relaxed);
             load->done.store(done, std::memory_order_relaxed);
         });
-        if (reader.readFile(path))
+        // One file is read as it always was; several name the one that failed.
+        if (paths.size() == 1 ? reader.readFile(paths.first()) : reader.readFiles(paths))
             load->history = reader.takeHistory();
         load->skipped = reader.skippedLines();
         load->error = orvale::readerFailureText(reader.failure());
+        if (paths.size() > 1 && !reader.failedFile().isEmpty())
+            load->error = QFileInfo(reader.failedFile()).fileName() + QStringLiteral("：") + load->error;
         load->cancelled = reader.wasCancelled();
     }));
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QFutureWatcher>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -15,7 +16,9 @@ class TrendView;
 
 // A recording read back, in a window of its own with a trend view: every
 // figure, page, export and cursor of the trend window over the file's
-// reports, no live data. The file is read on a worker thread, so the main
+// reports, no live data. Several files (the logger's rotated ones, plain or
+// compressed) are one recording, their rows in time order. The files are
+// read on a worker thread, so the main
 // window goes on receiving meanwhile; the window shows the progress and can
 // cancel it. It owns its history, which goes when the window is closed.
 class RecordingWindow : public QWidget
@@ -23,8 +26,8 @@ class RecordingWindow : public QWidget
     Q_OBJECT
 
 public:
-    // Starts reading `path` at once.
-    explicit RecordingWindow(const QString &path, QWidget *parent = nullptr);
+    // Starts reading `paths` (at least one) at once.
+    explicit RecordingWindow(const QStringList &paths, QWidget *parent = nullptr);
     ~RecordingWindow() override;
 
     bool isLoading() const;

@@ -148,7 +148,7 @@ double openInWindow(MainWindow &window, const QString &path)
 {
     QElapsedTimer timer;
     timer.start();
-    window.openRecording(path);
+    window.openRecording({path});
     auto *recording = window.findChild<RecordingWindow *>(QStringLiteral("recordingWindow"));
     if (!recording)
         return -1;
@@ -252,7 +252,7 @@ void lagWhileLoading(Feeder &feeder, const QString &path, int64_t timeBaseUs, do
     QTest::qWait(2000);
     loading = true;
     loadStartUs = monotonicUs();
-    window.openRecording(path);
+    window.openRecording({path});
     auto *recording = window.findChild<RecordingWindow *>(QStringLiteral("recordingWindow"));
     if (recording) {
         QEventLoop loop;

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "messagelog.h"
 
+#include <QByteArray>
+#include <QList>
+
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>

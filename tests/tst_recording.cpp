@@ -25,6 +25,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <zstd.h>
+
 #include <cmath>
 
 using namespace orvale;
@@ -74,8 +76,13 @@ private slots:
     void refusesTooManyRows();
     void summary();
     void window();
+    void windowOfSeveralFiles();
 
 private:
+    // Every figure of `recording` equals the one a trend window over the
+    // reports received live shows.
+    void compareWithLive(RecordingWindow *recording);
+
     QTemporaryDir m_dir;
     // Written by roundTrip, read by the command line and the window.
     QString m_recorded;
@@ -306,16 +313,38 @@ void TestRecording::window()
     QVERIFY2(!m_recorded.isEmpty(), "roundTrip writes the recording");
     MainWindow main;
     main.show();
-    main.openRecording(m_recorded);
+    main.openRecording({m_recorded});
     QPointer<RecordingWindow> first = main.findChild<RecordingWindow *>(QStringLiteral("recordingWindow"));
     QVERIFY(first);
     QCOMPARE(first->windowTitle(), QStringLiteral("趋势图 — night.csv"));
-    main.openRecording(m_recorded);  // several at once, each its own history
+    main.openRecording({m_recorded});  // several at once, each its own history
     QCOMPARE(main.findChildren<RecordingWindow *>().size(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(!first->isLoading(), 30000);
     QCOMPARE(first->findChild<QLabel *>(QStringLiteral("recordingSkipped"))->text(), QStringLiteral("跳过 0 行"));
 
-    // Every figure as a trend window over the same reports received live shows it.
+    compareWithLive(first);
+    if (QTest::currentTestFailed())
+        return;
+
+    // Closing one frees it; the other stays. One closed while it still
+    // reads leaves its worker to stop on its own.
+    first->close();
+    QTRY_VERIFY(!first);
+    main.openRecording({m_recorded});
+    main.findChildren<RecordingWindow *>().constLast()->close();
+    QTRY_COMPARE(main.findChildren<RecordingWindow *>().size(), 1);
+
+    // A file that is no recording opens no window and says why.
+    const QString notRecording = m_dir.filePath(QStringLiteral("notes.csv"));
+    write(notRecording, "time,value\n");
+    main.openRecording({notRecording});
+    QCOMPARE(main.findChildren<RecordingWindow *>().size(), 1);
+    QCOMPARE(main.statusBar()->currentMessage(),
+             QStringLiteral("打开记录失败：不是记录文件：第一行没有 utc_time 和 value_v 列"));
+}
+
+void TestRecording::compareWithLive(RecordingWindow *recording)
+{
     TrendWindow live(&m_liveHistory);
     auto *span = live.findChild<QComboBox *>(QStringLiteral("trendSpan"));
     span->setCurrentIndex(span->count() - 1);
@@ -325,24 +354,67 @@ void TestRecording::window()
     for (QLabel *figure : figures) {
         QVERIFY2(figure->text() != QLatin1String("-") || figure->objectName() == QLatin1String("statDrift"),
                  qPrintable(figure->objectName()));
-        QCOMPARE(first->findChild<QLabel *>(figure->objectName())->text(), figure->text());
+        QCOMPARE(recording->findChild<QLabel *>(figure->objectName())->text(), figure->text());
     }
+}
 
-    // Closing one frees it; the other stays. One closed while it still
-    // reads leaves its worker to stop on its own.
-    first->close();
-    QTRY_VERIFY(!first);
-    main.openRecording(m_recorded);
-    main.findChildren<RecordingWindow *>().constLast()->close();
-    QTRY_COMPARE(main.findChildren<RecordingWindow *>().size(), 1);
+// The logger's rotated files: compressed ones, and several chosen at once,
+// shown as the one recording they were cut from.
+void TestRecording::windowOfSeveralFiles()
+{
+    QVERIFY2(!m_recorded.isEmpty(), "roundTrip writes the recording");
+    QFile plain(m_recorded);
+    QVERIFY(plain.open(QIODevice::ReadOnly));
+    const QByteArray whole = plain.readAll();
+    const auto compress = [](const QByteArray &bytes) {
+        QByteArray out(int(ZSTD_compressBound(size_t(bytes.size()))), Qt::Uninitialized);
+        const size_t n = ZSTD_compress(out.data(), size_t(out.size()), bytes.constData(), size_t(bytes.size()), 3);
+        out.truncate(ZSTD_isError(n) ? 0 : int(n));
+        return out;
+    };
+    const QString compressed = m_dir.filePath(QStringLiteral("whole.csv.zst"));
+    write(compressed, compress(whole));
 
-    // A file that is no recording opens no window and says why.
+    // Cut after 1700 rows, with the header in both, as the logger rotates;
+    // the later part compressed, and chosen first.
+    int cut = 0;
+    for (int line = 0; line <= 1700; ++line)
+        cut = whole.indexOf('\n', cut) + 1;
+    const QByteArray header = whole.left(whole.indexOf('\n') + 1);
+    const QString early = m_dir.filePath(QStringLiteral("early.csv"));
+    const QString late = m_dir.filePath(QStringLiteral("late.csv.zst"));
+    write(early, whole.left(cut));
+    write(late, compress(header + whole.mid(cut)));
+    // A power cut just after the logger made its next file leaves it empty.
+    const QString empty = m_dir.filePath(QStringLiteral("empty.csv"));
+    write(empty, QByteArray());
+
+    MainWindow main;
+    main.show();
+    main.openRecording({compressed});
+    main.openRecording({late, empty, early});
+    const QList<RecordingWindow *> windows = main.findChildren<RecordingWindow *>();
+    QCOMPARE(windows.size(), 2);
+    QCOMPARE(windows.at(0)->windowTitle(), QStringLiteral("趋势图 — whole.csv.zst"));
+    QCOMPARE(windows.at(1)->windowTitle(), QStringLiteral("趋势图 — late.csv.zst 等 3 个文件"));
+    for (RecordingWindow *window : windows) {
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isLoading(), 30000);
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("recordingSkipped"))->text(), QStringLiteral("跳过 0 行"));
+        compareWithLive(window);
+        if (QTest::currentTestFailed())
+            return;
+        window->close();
+    }
+    QTRY_VERIFY(main.findChildren<RecordingWindow *>().isEmpty());
+
+    // One file among several that is no recording: no window, and the
+    // message names it.
     const QString notRecording = m_dir.filePath(QStringLiteral("notes.csv"));
     write(notRecording, "time,value\n");
-    main.openRecording(notRecording);
-    QCOMPARE(main.findChildren<RecordingWindow *>().size(), 1);
+    main.openRecording({early, notRecording});
+    QVERIFY(main.findChildren<RecordingWindow *>().isEmpty());
     QCOMPARE(main.statusBar()->currentMessage(),
-             QStringLiteral("打开记录失败：不是记录文件：第一行没有 utc_time 和 value_v 列"));
+             QStringLiteral("打开记录失败：notes.csv：不是记录文件：第一行没有 utc_time 和 value_v 列"));
 }
 
 QTEST_MAIN(TestRecording)

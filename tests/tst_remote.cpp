@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(text(*remote, "remoteLost"), QStringLiteral("丢失 0 条"));
         main.stopRecording();
 
-        main.openRecording(recording);
+        main.openRecording({recording});
         auto *recorded = child<RecordingWindow>(main, "recordingWindow");
         QTRY_VERIFY_WITH_TIMEOUT(!recorded->isLoading(), 10000);
         // The whole of both, as the recording window opens.
