@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <climits>
 #include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
@@ -56,27 +57,42 @@ public:
         return (m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)) >= 0;
     }
     bool write(const QByteArray &bytes) { return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
-    bool waitFor(const std::function<bool()> &done)
+    bool waitFor(const std::function<bool()> &done, int timeoutMs = 30000)
     {
         return QTest::qWaitFor([&] {
             char buffer[4096];
             for (ssize_t n; m_fd >= 0 && (n = ::read(m_fd, buffer, sizeof buffer)) > 0;)
                 received.append(buffer, int(n));
             return done();
-        }, 10000);
+        }, timeoutMs);
     }
     bool waitForExit() { return waitFor([this] { return process.state() == QProcess::NotRunning; }); }
     bool waitForLine(const QByteArray &line) { return waitFor([&] { return errorLines().contains(line); }); }
     QList<QByteArray> errorLines() { return (m_stderr += process.readAllStandardError()).split('\n'); }
-    // The 16 bytes of each logged report, valid ones only or all.
-    QList<QByteArray> loggedReports(bool validOnly)
+    // What the simulator logs having written, up to its first `limit` reports:
+    // the line's bytes (junk and reports in order), all reports, the valid ones.
+    struct Log
     {
-        QList<QByteArray> reports;
-        for (const QByteArray &line : errorLines()) {
-            if (line.startsWith("report ") && !(validOnly && line.endsWith(" corrupted")))
-                reports << QByteArray::fromHex(line.mid(7, 47));
+        QByteArray stream;
+        QList<QByteArray> all, valid;
+    };
+    Log log(int limit = INT_MAX)
+    {
+        Log log;
+        QList<QByteArray> lines = errorLines();
+        lines.removeLast();  // not yet ended
+        for (const QByteArray &line : qAsConst(lines)) {
+            const bool report = line.startsWith("report ");
+            if (log.all.size() == limit || !(report || line.startsWith("junk ")))
+                continue;
+            const QByteArray bytes = QByteArray::fromHex(line.mid(line.indexOf(' ') + 1, report ? 47 : -1));
+            log.stream += bytes;
+            if (report)
+                log.all << bytes;
+            if (report && !line.endsWith(" corrupted"))
+                log.valid << bytes;
         }
-        return reports;
+        return log;
     }
 
     QProcess process;
@@ -87,14 +103,16 @@ private:
     int m_fd = -1;
 };
 
-// The values of `count` reports sent back to back, in µV.
+// The values of a run's `count` reports in µV, as it logs them: whole even
+// when it ends before the test has read the line's last bytes, which the
+// line then loses (the first test checks that the line carries what is logged).
 std::vector<double> microvolts(const QStringList &arguments, int count)
 {
-    SimRun run(arguments + QStringList{"--burst", "--count", QString::number(count)});
+    SimRun run(arguments + QStringList{"--count", QString::number(count), "--log-reports"});
     std::vector<double> values;
-    if (!run.open(run.waitForPath()) || !run.waitForExit())
+    if (!run.open(run.waitForPath()) || !run.waitForExit() || run.process.exitCode() != 0)
         return values;
-    for (const QByteArray &frame : framesIn(run.received))
+    for (const QByteArray &frame : run.log().valid)
         values.push_back(frameFromBytes(frame.constData()).value / 100.0);
     return values;
 }
@@ -145,14 +163,16 @@ private slots:
         QFETCH(int, count);
         QFETCH(int, valid);
         for (const char *seed : {"1", "2"}) {
-            SimRun run(arguments + QStringList{"--count", QString::number(count), "--seed", seed, "--log-reports"});
+            // Without --count: the run goes on until the test has read its
+            // reports, so none goes with the line when the simulator ends.
+            SimRun run(arguments + QStringList{"--seed", seed, "--log-reports"});
             QVERIFY(run.open(run.waitForPath()));
-            QVERIFY(run.waitForExit());
-            QCOMPARE(run.process.exitCode(), 0);
-            const QList<QByteArray> frames = framesIn(run.received);
-            QCOMPARE(frames, run.loggedReports(true));
+            SimRun::Log log;
+            QVERIFY(run.waitFor([&] { return (log = run.log(count)).all.size() == count && run.received.size() >= log.stream.size(); }));
+            QCOMPARE(run.received.left(log.stream.size()).toHex(' '), log.stream.toHex(' '));
+            const QList<QByteArray> frames = framesIn(log.stream);
+            QCOMPARE(frames, log.valid);
             QCOMPARE(frames.size(), valid);
-            QCOMPARE(run.loggedReports(false).size(), count);
             // What the end-to-end run relies on: A1, 10 Sa/s, Kalman, AVDD, 3.7 V with noise.
             QSet<uint32_t> values;
             for (const QByteArray &bytes : frames) {
@@ -162,12 +182,15 @@ private slots:
                 values << value;
             }
             QVERIFY(values.size() >= valid / 2);  // noise: hardly two alike
+            run.process.terminate();
+            QVERIFY(run.waitForExit());
+            QCOMPARE(run.process.exitCode(), 0);
         }
     }
 
     void commandsApplied()
     {
-        SimRun run({"--sa", "0", "--duration", "2", "--log-reports"});
+        SimRun run({"--sa", "0", "--log-reports"});
         QVERIFY(run.open(run.waitForPath()));
         QVERIFY(run.waitFor([&] { return run.received.size() >= FrameSize; }));
         QVERIFY(run.write(knownCommand));
@@ -178,15 +201,19 @@ private slots:
         invalid[0] = char(0xA5);
         QVERIFY(run.write(invalid));
         QVERIFY(run.waitForLine("ignored " + invalid.toHex(' ')));
-        QVERIFY(run.waitForExit());
 
-        // Old settings until the first report after the command, then the
-        // new ones, at the new rate (62 a second rather than 4).
-        const QList<QByteArray> frames = framesIn(run.received);
+        // Old settings until the first report after the command, then the new
+        // ones, at the new rate: 30 of them take half a second at 62 a second,
+        // 7.5 s at the old 4.
+        QList<QByteArray> frames;
         int firstNew = 0;
-        while (firstNew < frames.size() && frames[firstNew].left(8) == hex("a1 00 00 00 00 04 00 03"))
-            ++firstNew;
-        QVERIFY2(firstNew > 0 && frames.size() - firstNew >= 30, qPrintable(QString::number(frames.size() - firstNew)));
+        QVERIFY(run.waitFor([&] {
+            frames = framesIn(run.received);
+            for (firstNew = 0; firstNew < frames.size() && frames[firstNew].left(8) == hex("a1 00 00 00 00 04 00 03");)
+                ++firstNew;
+            return frames.size() - firstNew >= 30;
+        }, 5000));
+        QVERIFY(firstNew > 0);
         for (const QByteArray &frame : frames.mid(firstNew))
             QCOMPARE(frame.left(8).toHex(' '), knownCommand.left(8).toHex(' '));
     }
@@ -263,7 +290,7 @@ private slots:
         QFETCH(double, rms);
         if (!arguments.contains("--uniform-noise"))
             arguments << "--flicker" << "0" << "--drift" << "0";
-        const std::vector<double> x = microvolts(arguments + QStringList{"--seed", "7"}, 4000);
+        const std::vector<double> x = microvolts(arguments + QStringList{"--seed", "7", "--burst"}, 4000);
         QCOMPARE(x.size(), size_t(4000));
         double sum = 0.0, squares = 0.0;
         for (double v : x)
@@ -298,22 +325,17 @@ private slots:
         QFETCH(int, count);
         QFETCH(qint64, last);
         arguments << "--noise" << "0" << "--flicker" << "0";
-        const std::vector<double> burst = microvolts(arguments, count);
+        const std::vector<double> burst = microvolts(arguments + QStringList{"--burst"}, count);
         QCOMPARE(burst.size(), size_t(count));
         QVERIFY2(std::abs(burst.back() * 100.0 - double(last)) <= 1.0, qPrintable(QString::number(burst.back(), 'f', 2)));
         for (size_t i = 1; i < burst.size(); ++i)
             QVERIFY(last < 370000000 ? burst[i] <= burst[i - 1] : burst[i] >= burst[i - 1]);
         // Paced by a clock, and with other randomness drawn: the same values.
-        SimRun paced(arguments + QStringList{"--rate", "2000", "--count", QString::number(count), "--junk", "2"});
-        QVERIFY(paced.open(paced.waitForPath()));
-        QVERIFY(paced.waitForExit());
-        std::vector<double> pacedValues;
-        for (const QByteArray &frame : framesIn(paced.received))
-            pacedValues.push_back(frameFromBytes(frame.constData()).value / 100.0);
-        const auto differ = std::mismatch(pacedValues.cbegin(), pacedValues.cend(), burst.cbegin(), burst.cend());
-        QVERIFY2(pacedValues == burst, qPrintable(QStringLiteral("%1 values, the first difference at %2")
-                                                      .arg(pacedValues.size())
-                                                      .arg(differ.first - pacedValues.cbegin())));
+        const std::vector<double> paced = microvolts(arguments + QStringList{"--rate", "2000", "--junk", "2"}, count);
+        const auto differ = std::mismatch(paced.cbegin(), paced.cend(), burst.cbegin(), burst.cend());
+        QVERIFY2(paced == burst, qPrintable(QStringLiteral("%1 values, the first difference at %2")
+                                                .arg(paced.size())
+                                                .arg(differ.first - paced.cbegin())));
     }
 
     // 1/f noise lifts the Allan deviation at τ = 6.4 s (10 Sa/s) to its flat
@@ -330,7 +352,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(double, adev);
-        const std::vector<double> x = microvolts(arguments + QStringList{"--drift", "0", "--seed", "3"}, 6000);
+        const std::vector<double> x = microvolts(arguments + QStringList{"--drift", "0", "--seed", "3", "--burst"}, 6000);
         QCOMPARE(x.size(), size_t(6000));
         const double measured = allanDeviation(x, 64);
         // Over 600 s the estimate spreads by about 7 % from seed to seed.
