@@ -10,7 +10,9 @@
 // each logger and of the broker from /proc/PID/stat; the broker's message
 // rate. With --ramp it doubles N from --boards on and stops at the first N
 // that loses a report or whose p99 passes 250 ms. Figures, never a verdict.
-//   orvale-bench-lab [--boards N] [--seconds S] [--rate R] [--ramp] [--max-boards N]
+// With --lines FILE it keeps the first board's payloads as received, which
+// scripts/influx-check --logger gives a real time-series server.
+//   orvale-bench-lab [--boards N] [--seconds S] [--rate R] [--ramp] [--max-boards N] [--lines FILE]
 
 #include "commframe.h"
 #include "linereader.h"
@@ -133,6 +135,8 @@ struct Figures
     qint64 received = 0;
     qint64 gaps = 0;
     qint64 duplicates = 0;
+    qint64 undelivered = 0;  // still queued in the loggers when they stopped
+    qint64 dropped = 0;      // dropped by the loggers' queues
     double p50 = 0, p99 = 0, max = 0;
     double loggerCpuMean = 0, loggerCpuMax = 0, brokerCpu = 0, ownCpu = 0;
     double messagesPerSecond = 0, bytesPerSecond = 0, reportsPerSecond = 0;
@@ -149,6 +153,7 @@ struct Options
     double seconds = 25;
     double rate = 123;
     bool ramp = false;
+    QString lines;
     QString logger = QStringLiteral(ORVALE_LOGGER);
 };
 
@@ -186,6 +191,11 @@ Figures runLab(const Options &options, int n)
     std::vector<double> delaysMs;
     qint64 messages = 0, payloadBytes = 0, measuredReports = 0;
 
+    QFile lines(options.lines);
+    if (!options.lines.isEmpty() && !lines.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        figures.trouble = QStringLiteral("cannot write %1").arg(options.lines);
+        return figures;
+    }
     MqttClient subscriber;
     QObject::connect(&subscriber, &MqttClient::messageReceived, [&](const QByteArray &topic, const QByteArray &payload) {
         const qint64 nowNs = realtimeNs();
@@ -196,6 +206,8 @@ Figures runLab(const Options &options, int n)
             online += payload == "online" ? 1 : 0;
             return;
         }
+        if (lines.isOpen() && board == boards.front().get())
+            lines.write(payload);
         bool counted = false;
         for (const auto &report : board->reader.read(payload)) {
             ++board->received;
@@ -303,6 +315,12 @@ Figures runLab(const Options &options, int n)
             const int at = text.lastIndexOf("stopped: ");
             if (at >= 0)
                 board->rows = text.mid(at + 9, text.indexOf(' ', at + 9) - at - 9).toLongLong();
+            // "stopped publishing: D reports delivered, L lost, U undelivered"
+            const QList<QByteArray> words = text.mid(text.lastIndexOf("stopped publishing: ")).split(' ');
+            if (words.size() >= 8) {
+                figures.dropped += words.at(5).toLongLong();
+                figures.undelivered += words.at(7).toLongLong();
+            }
         }
         figures.rows += std::max<qint64>(board->rows, 0);
     }
@@ -345,6 +363,9 @@ void print(const Options &options, const Figures &f)
     std::printf("  reports recorded %lld, received %lld, lost %lld (seq gaps %lld), duplicates %lld\n",
                 static_cast<long long>(f.rows), static_cast<long long>(f.received), static_cast<long long>(f.lost()),
                 static_cast<long long>(f.gaps), static_cast<long long>(f.duplicates));
+    if (f.lost() > 0)
+        std::printf("  of the lost: dropped by the loggers' queues %lld, still queued when they stopped %lld\n",
+                    static_cast<long long>(f.dropped), static_cast<long long>(f.undelivered));
     std::printf("  delay, arrival at the logger -> the subscriber: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", f.p50,
                 f.p99, f.max);
     std::printf("  CPU, %% of one core: a logger %.2f mean, %.2f max; the broker %.2f; this program (boards and "
@@ -357,7 +378,7 @@ void print(const Options &options, const Figures &f)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: orvale-bench-lab [--boards N] [--seconds S] [--rate R] [--ramp] [--max-boards N]\n");
+    std::fprintf(stderr, "usage: orvale-bench-lab [--boards N] [--seconds S] [--rate R] [--ramp] [--max-boards N] [--lines FILE]\n");
     return 2;
 }
 
@@ -384,6 +405,8 @@ int main(int argc, char **argv)
             options.seconds = next.toDouble(&ok);
         else if (arg == QLatin1String("--rate"))
             options.rate = next.toDouble(&ok);
+        else if (arg == QLatin1String("--lines"))
+            ok = !(options.lines = next).isEmpty();
         if (!ok)
             return usage();
         ++i;
