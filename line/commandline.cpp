@@ -28,8 +28,8 @@ double positiveValue(const QString &text)
     return ok && std::isfinite(v) && v > 0 ? v : std::nan("");
 }
 
-// What a --config file may set: the line's and the logger's options, by
-// their long names. Not --config itself: one file, no chains.
+// What a --config file may set: the line's, the logger's and the broker's
+// options, by their long names (the password only through its file). Not --config itself: one file, no chains.
 const char *const ConfigKeys[] = {"port", "baud", "data-bits", "parity", "stop-bits",
                                   "record", "name", "rotate", "no-compress", "max-disk",
                                   "publish", "mqtt-password-file", "mqtt-ca", "mqtt-queue"};
@@ -304,12 +304,12 @@ bool CommandLine::readConfig(const QString &path)
         bool known = false;
         for (const char *name : ConfigKeys)
             known = known || key == QLatin1String(name);
-        // A misspelt key would otherwise leave its setting at the default unnoticed.
         // A password in a file that many may read, and that ends up in
         // backups and bug reports, is the one setting this file never takes.
         if (key.contains(QLatin1String("password")) && key != QLatin1String("mqtt-password-file"))
             return refuse(QStringLiteral("%1: \"%2\": the broker's password is read only from the file "
                                          "mqtt-password-file names").arg(path, key));
+        // A misspelt key would otherwise leave its setting at the default unnoticed.
         if (!known)
             return refuse(QStringLiteral("%1: unknown setting \"%2\"").arg(path, key));
         // A value with a comma comes back as a list; the text is what was meant.

@@ -72,8 +72,10 @@ int main(int argc, char *argv[])
     if (publisher)
         publisher->start();
     const int status = app.exec();
-    // After the service's stop, so the last reports it read go out too;
-    // bounded, and at once when the broker is away.
+    // The service's stop (done already after a signal) hands the last
+    // reports it read to the publisher, which then sends what waits: for
+    // a bounded time, and not at all when the broker is away.
+    service.stop();
     if (publisher)
         publisher->stop();
     return status;
