@@ -28,10 +28,11 @@ double positiveValue(const QString &text)
     return ok && std::isfinite(v) && v > 0 ? v : std::nan("");
 }
 
-// What a --config file may set: the line's and the logger's options, by
-// their long names. Not --config itself: one file, no chains.
+// What a --config file may set: the line's, the logger's and the broker's
+// options, by their long names (the password only through its file). Not --config itself: one file, no chains.
 const char *const ConfigKeys[] = {"port", "baud", "data-bits", "parity", "stop-bits",
-                                  "record", "name", "rotate", "no-compress", "max-disk"};
+                                  "record", "name", "rotate", "no-compress", "max-disk",
+                                  "publish", "mqtt-password-file", "mqtt-ca", "mqtt-queue"};
 
 } // namespace
 
@@ -303,6 +304,11 @@ bool CommandLine::readConfig(const QString &path)
         bool known = false;
         for (const char *name : ConfigKeys)
             known = known || key == QLatin1String(name);
+        // A password in a file that many may read, and that ends up in
+        // backups and bug reports, is the one setting this file never takes.
+        if (key.contains(QLatin1String("password")) && key != QLatin1String("mqtt-password-file"))
+            return refuse(QStringLiteral("%1: \"%2\": the broker's password is read only from the file "
+                                         "mqtt-password-file names").arg(path, key));
         // A misspelt key would otherwise leave its setting at the default unnoticed.
         if (!known)
             return refuse(QStringLiteral("%1: unknown setting \"%2\"").arg(path, key));
@@ -356,21 +362,22 @@ bool CommandLine::readBroker()
 {
     if (!(m_groups & (BrokerGroup | RemoteGroup)))
         return true;
-    const QCommandLineParser &parser = *m_parser;
     BrokerOptions &broker = m_start.broker;
-    const auto address = [&parser, this](const QString &name, std::optional<BrokerUrl> &out) {
-        if (!parser.isSet(name))
+    // From the command line or, for the logger, its --config file.
+    const auto address = [this](const char *name, std::optional<BrokerUrl> &out) {
+        QString text, label;
+        if (!setting(name, &text, &label))
             return true;
         BrokerError error;
-        const BrokerUrl url = BrokerUrl::parse(parser.value(name), &error);
+        const BrokerUrl url = BrokerUrl::parse(text, &error);
         if (error.isError())
-            return refuse(QStringLiteral("--%1: %2").arg(name, error.describe()));
+            return refuse(QStringLiteral("%1: %2").arg(label, error.describe()));
         out = url;
         return true;
     };
-    if ((m_groups & BrokerGroup) && !address(QStringLiteral("publish"), broker.publish))
+    if ((m_groups & BrokerGroup) && !address("publish", broker.publish))
         return false;
-    if ((m_groups & RemoteGroup) && !address(QStringLiteral("remote"), broker.remote))
+    if ((m_groups & RemoteGroup) && !address("remote", broker.remote))
         return false;
     if (!(m_groups & BrokerGroup))
         return true;
@@ -378,21 +385,19 @@ bool CommandLine::readBroker()
     // A broker's settings without a broker would be dropped without a word.
     const QString wanted = (m_groups & RemoteGroup) ? QStringLiteral("--publish or --remote")
                                                     : QStringLiteral("--publish");
+    QString text, label;
     for (const char *name : {"mqtt-password-file", "mqtt-ca", "mqtt-queue"}) {
-        if (parser.isSet(QLatin1String(name)) && !broker.publish && !broker.remote)
-            return refuse(QStringLiteral("--%1 goes with %2").arg(QLatin1String(name), wanted));
+        if (setting(name, &text, &label) && !broker.publish && !broker.remote)
+            return refuse(QStringLiteral("%1 goes with %2").arg(label, wanted));
     }
-    for (const char *name : {"mqtt-password-file", "mqtt-ca"}) {
-        if (parser.isSet(QLatin1String(name)) && parser.value(QLatin1String(name)).isEmpty())
-            return refuse(QStringLiteral("--%1 wants a file name").arg(QLatin1String(name)));
-    }
-    broker.passwordFile = parser.value(QStringLiteral("mqtt-password-file"));
-    broker.caFile = parser.value(QStringLiteral("mqtt-ca"));
-    if (parser.isSet(QStringLiteral("mqtt-queue"))) {
-        const QString text = parser.value(QStringLiteral("mqtt-queue"));
+    if (setting("mqtt-password-file", &broker.passwordFile, &label) && broker.passwordFile.isEmpty())
+        return refuse(QStringLiteral("%1 wants a file name").arg(label));
+    if (setting("mqtt-ca", &broker.caFile, &label) && broker.caFile.isEmpty())
+        return refuse(QStringLiteral("%1 wants a file name").arg(label));
+    if (setting("mqtt-queue", &text, &label)) {
         broker.queueBytes = Rotation::parseSize(text).value_or(-1);
         if (broker.queueBytes < 64 * 1024 || broker.queueBytes > (qint64(1) << 40))
-            return refuse(QStringLiteral("--mqtt-queue wants a size from 64K to 1T, such as 64M, not '%1'").arg(text));
+            return refuse(QStringLiteral("%1 wants a size from 64K to 1T, such as 64M, not '%2'").arg(label, text));
     }
     return true;
 }
@@ -464,11 +469,14 @@ CommandLine loggerCommandLine()
                                       "a row of NAME-YYYYMMDDTHHMMSSZ.csv in the --record folder, a new file at each\n"
                                       "rotation, closed files compressed to .csv.zst. Waits for an absent port and\n"
                                       "reopens it when it comes back. SIGHUP begins a new file at once.\n"
+                                      "With --publish, every report also goes to an MQTT broker, the board's tag\n"
+                                      "being --name; the recording never waits for the broker.\n"
                                       "\n"
                                       "Exit status: 0 when ended by SIGTERM or SIGINT (the file is written and\n"
                                       "closed first); 1 when the folder cannot be made; 2 for a bad option or value.\n"
                                       "With --summary: 0, or 1 when a recording cannot be read."),
-                       CommandLine::LineGroup | CommandLine::SummaryGroup | CommandLine::LoggerGroup);
+                       CommandLine::LineGroup | CommandLine::SummaryGroup | CommandLine::LoggerGroup
+                           | CommandLine::BrokerGroup);
 }
 
 } // namespace orvale

@@ -137,7 +137,7 @@ private:
     [[nodiscard]] bool readSummary();
     [[nodiscard]] bool readBroker();
     [[nodiscard]] bool readLogger();
-    // A setting of the line or logger groups, from the command line or, when
+    // A setting of the line, logger or broker groups, from the command line or, when
     // not given there, the --config file; false when neither has it.
     // `label` names where it came from for a refusal: "--baud" or "FILE: baud".
     [[nodiscard]] bool setting(const char *name, QString *value, QString *label) const;

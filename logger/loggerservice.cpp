@@ -219,6 +219,11 @@ void LoggerService::stop()
     m_log.write(MessageLog::Info, tr("stopped: %1 rows written").arg(m_recorder.rowsWritten()));
 }
 
+QString LoggerService::name() const
+{
+    return m_options.name.isEmpty() ? defaultName(m_portPath) : m_options.name;
+}
+
 QString LoggerService::statusText() const
 {
     QString port = m_port ? tr("%1 open").arg(m_portPath) : tr("waiting for %1").arg(m_portPath);

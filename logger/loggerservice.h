@@ -55,6 +55,9 @@ public:
     [[nodiscard]] const RotatingRecorder &recorder() const { return m_recorder; }
     // The port's path, as opened and waited for.
     [[nodiscard]] QString portPath() const { return m_portPath; }
+    // The files' name, --name or the port's base name; also the board's
+    // tag when publishing.
+    [[nodiscard]] QString name() const;
 
 signals:
     // After a stop asked for by a signal: the program may end, status 0.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "commandline.h"
+#include "loggerpublisher.h"
 #include "loggerservice.h"
 #include "messagelog.h"
 #include "summary.h"
@@ -11,6 +12,7 @@
 
 #include <cstdio>
 #include <malloc.h>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -52,7 +54,29 @@ int main(int argc, char *argv[])
     LoggerService service(command.line(), command.logger(), log);
     QObject::connect(&stops, &TerminationSignals::received, &service, &LoggerService::handleSignal);
     QObject::connect(&service, &LoggerService::finished, &app, &QCoreApplication::quit);
+    // Beside the recorder, after it: a report is on its way to the disk
+    // before the broker's side sees it, and nothing there can hold it up.
+    std::unique_ptr<LoggerPublisher> publisher;
+    if (command.broker().publish) {
+        ReportPublisher::Settings settings;
+        const QString refused = LoggerPublisher::settingsFrom(command.broker(), service.name(), &settings);
+        if (!refused.isEmpty()) {
+            std::fprintf(stderr, "orvale-logger: %s\n", qPrintable(refused));
+            return 2;
+        }
+        publisher = std::make_unique<LoggerPublisher>(settings, log);
+        service.addSink([p = publisher.get()](const Arrival &at, const COMM_UART_OBJ &report) { p->append(at, report); });
+    }
     if (!service.start())
         return 1;
-    return app.exec();
+    if (publisher)
+        publisher->start();
+    const int status = app.exec();
+    // The service's stop (done already after a signal) hands the last
+    // reports it read to the publisher, which then sends what waits: for
+    // a bounded time, and not at all when the broker is away.
+    service.stop();
+    if (publisher)
+        publisher->stop();
+    return status;
 }

@@ -351,7 +351,8 @@ private slots:
     // Catches: the config file winning over the command line, a config
     // value taken unchecked, a misspelt key or a missing file ignored, the
     // logger's defaults (daily, compressed, no limit) changed, its options
-    // taken beside --summary, a folder not taken for the summary.
+    // taken beside --summary, a folder not taken for the summary; the
+    // broker's settings not read from the file, a password taken from it.
     void loggerOptions()
     {
         QTemporaryDir dir;
@@ -380,6 +381,12 @@ private slots:
         QCOMPARE(o.rotation.maxBytes(), 64 << 20);
         QVERIFY(!o.compress);
         QCOMPARE(o.maxDiskBytes, qint64(2) << 30);
+        QVERIFY(writeConfig("port = a\nrecord = r\npublish = mqtt://lab@broker/lab/b1\nmqtt-password-file = /etc/pw\n"
+                            "mqtt-queue = 1M\n"));
+        QCOMPARE(command.parse({"orvale-logger", "--config", config, "--mqtt-queue", "2M"}), CommandLine::Run);
+        QCOMPARE(command.broker().publish->toString(), QStringLiteral("mqtt://lab@broker/lab/b1"));
+        QCOMPARE(command.broker().passwordFile, QStringLiteral("/etc/pw"));
+        QCOMPARE(command.broker().queueBytes, qint64(2) << 20);
 
         const struct
         {
@@ -390,6 +397,11 @@ private slots:
             {"port = a\nrecord = r\nbaud = fast\n", ": baud wants a whole number, not \"fast\""},
             {"port = a\nrecord = r\nmax-disk = lots\n", ": max-disk wants a size such as 2G, not \"lots\""},
             {"port = a\nrecord = r\nno-compress = maybe\n", ": no-compress wants true or false, not \"maybe\""},
+            {"port = a\nrecord = r\nmqtt-password = x\n",
+             ": \"mqtt-password\": the broker's password is read only from the file mqtt-password-file names"},
+            {"port = a\nrecord = r\nmqtt-ca = ca.crt\n", ": mqtt-ca goes with --publish"},
+            {"port = a\nrecord = r\npublish = mqtt://h/lab/#\n",
+             ": publish: the topic prefix is not valid: a prefix may not hold '+' or '#'"},
         };
         for (const auto &bad : refused) {
             QVERIFY(writeConfig(bad.file));

@@ -7,11 +7,16 @@
 #include "commframe.h"
 #include "csvrecorder.h"
 #include "housekeeper.h"
+#include "linereader.h"
+#include "mosquittobroker.h"
+#include "mqttclient.h"
 #include "ptyboard.h"
 #include "recordingfolder.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -211,6 +216,10 @@ private slots:
         QTest::newRow("unknown") << QStringList{"--open"} << 2 << "orvale-logger: Unknown option 'open'.\n";
         QTest::newRow("config missing") << QStringList{"--config", "/nonexistent/l.conf"} << 2
                                         << "orvale-logger: --config /nonexistent/l.conf: No such file or directory\n";
+        QTest::newRow("password file") << QStringList{"--port", "x", "--record", "r", "--publish", "mqtt://u@h/lab/x",
+                                                      "--mqtt-password-file", "/nonexistent/pw"} << 2
+                                       << "orvale-logger: --mqtt-password-file: cannot read the password file: "
+                                          "/nonexistent/pw: No such file or directory\n";
         QTest::newRow("folder") << QStringList{"--port", "x", "--record", "/proc/no/such"} << 1
                                 << "error: cannot record into /proc/no/such: the folder cannot be made\n";
     }
@@ -271,6 +280,110 @@ private slots:
         const QByteArray folder = summary(dir.filePath(QStringLiteral("rec")));
         QVERIFY2(folder.contains("\"reports\": 300, \"skipped\": 0,"), folder.constData());
         QCOMPARE(folder, summary(dir.filePath(QStringLiteral("whole.csv"))));
+    }
+
+    // Catches: reports not handed to the publisher, or out of order, or
+    // with another board tag than --name; the queue not kept while the
+    // broker is away (lost, gaps in seq); the recording held up by the
+    // broker; a warning for every retry instead of one, no line when it is
+    // back; SIGTERM not sending what waits and "offline" before exit 0.
+    void publishesAcrossABrokerOutage()
+    {
+        MosquittoBroker mqtt;
+        const QString missing = mqtt.missingTools();
+        if (!missing.isEmpty())
+            QSKIP(qPrintable(missing));
+        QVERIFY(mqtt.setUp());
+        QTemporaryDir dir;
+        QFile password(dir.filePath(QStringLiteral("pw")));
+        QVERIFY(password.open(QIODevice::WriteOnly) && password.write(MosquittoBroker::Password) > 0);
+        password.close();
+        const BrokerUrl url = mqtt.url(false, QStringLiteral("lab/bench3"));
+
+        // Its session kept by the broker, across the broker's restart too.
+        MqttClient watcher;
+        LineReader reader;
+        QVector<orvale::lineprotocol::LineReport> got;
+        QByteArrayList statuses;
+        connect(&watcher, &MqttClient::messageReceived, this, [&](const QByteArray &topic, const QByteArray &payload) {
+            if (topic.endsWith("/reports"))
+                got += reader.read(payload);
+            else if (topic.endsWith("/status"))
+                statuses += payload;
+        });
+        watcher.subscribe(url.topic("reports"), 1);
+        watcher.subscribe(url.topic("status"), 1);
+        MqttClient::Options options;
+        options.url = url;
+        options.password = MosquittoBroker::Password;
+        options.clientId = "logger-watcher";
+        options.cleanSession = false;
+        options.firstRetryMs = 100;
+        watcher.start(options);
+        QTRY_VERIFY_WITH_TIMEOUT(watcher.isConnected(), 5000);
+
+        PtyBoard board;
+        const QString rec = dir.filePath(QStringLiteral("rec"));
+        Logger logger({"--port", board.path, "--record", rec, "--name", "bench 3", "--no-compress", "--publish",
+                       url.toString(), "--mqtt-password-file", password.fileName()});
+        QTRY_VERIFY_WITH_TIMEOUT(logger.messages().contains(QLatin1String("connected to the broker at")), 5000);
+        QVERIFY(board.write(reports(100, 100)));
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), 100, 5000);
+
+        mqtt.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(logger.messages().contains(QLatin1String("cannot publish to")), 5000);
+        for (uint32_t first = 200; first < 500; first += 100) {
+            QVERIFY(board.write(reports(first, 100)));
+            QTest::qWait(300);
+        }
+        // On disk while the broker is away, and retried meanwhile.
+        QTRY_COMPARE_WITH_TIMEOUT(rowsIn(rec, "bench 3").values.size(), 400, 5000);
+        QTest::qWait(2000);
+        QVERIFY(mqtt.start());
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), 400, 20000);
+        QVERIFY2(logger.messages().contains(QLatin1String("again after")), qPrintable(logger.err));
+        QVERIFY2(logger.err.contains(QLatin1String("reports lost meanwhile: 0")), qPrintable(logger.err));
+        QCOMPARE(logger.err.count(QLatin1String("cannot publish to")), 1);
+        QStringList values;
+        for (int i = 0; i < got.size(); ++i) {
+            QCOMPARE(got.at(i).seq, qint64(i + 1));
+            QCOMPARE(got.at(i).board, QStringLiteral("bench 3"));
+            values << QStringLiteral("%1.%2").arg(got.at(i).value / 100000000).arg(got.at(i).value % 100000000, 8, 10, QLatin1Char('0'));
+        }
+        QCOMPARE(values, expectedValues(100, 400));
+        QCOMPARE(reader.lost(), 0);
+
+        QVERIFY(board.write(reports(500, 20)));
+        QTest::qWait(50);
+        logger.signal(SIGTERM);
+        QVERIFY(logger.process.waitForFinished(10000));
+        QCOMPARE(logger.process.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), 420, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(statuses.value(statuses.size() - 1), QByteArray("offline"), 5000);
+        QVERIFY2(logger.messages().contains(QLatin1String("stopped publishing: 420 reports delivered, 0 lost, 0 undelivered")),
+                 qPrintable(logger.err));
+    }
+
+    // Catches: the recording waiting for a broker that is not there, a
+    // warning for every retry, SIGTERM hanging on the absent broker or
+    // ending with another status than 0.
+    void recordsAndStopsWithoutTheBroker()
+    {
+        QTemporaryDir dir;
+        PtyBoard board;
+        const QString rec = dir.filePath(QStringLiteral("rec"));
+        const QString url = QStringLiteral("mqtt://127.0.0.1:%1/lab/away").arg(MosquittoBroker::freePort());
+        Logger logger({"--port", board.path, "--record", rec, "--no-compress", "--publish", url});
+        QTRY_VERIFY_WITH_TIMEOUT(logger.messages().contains(QLatin1String("cannot publish to")), 5000);
+        QVERIFY(board.write(reports(7, 50)));
+        QTRY_COMPARE_WITH_TIMEOUT(rowsIn(rec, QFileInfo(board.path).fileName()).values, expectedValues(7, 50), 5000);
+        QTest::qWait(2000);  // attempts at 0.5, 1.5 and 3.5 s
+        logger.signal(SIGTERM);
+        QVERIFY(logger.process.waitForFinished(4000));
+        QCOMPARE(logger.process.exitCode(), 0);
+        QCOMPARE(logger.messages().count(QLatin1String("cannot publish to")), 1);
+        QVERIFY2(logger.err.contains(QLatin1String("stopped publishing: 0 reports delivered, 0 lost, 50 undelivered")),
+                 qPrintable(logger.err));
     }
 
     // Catches: anything of the window system linked into the program.
