@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Publishing against a real mosquitto on loopback ports: a password file, a
-// TLS listener with certificates made here by openssl, and a second CA whose
-// certificates must be refused. Delivery across a broker restart, the last
-// will of a killed publisher, refusals with their reasons, the queue's bound.
+// Publishing against a real broker (mosquittobroker.h): delivery across its
+// restart, the last will of a killed publisher, refusals with their reasons,
+// the queue's bound.
 
 #include "linereader.h"
 #include "mosquittobroker.h"
