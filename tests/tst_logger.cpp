@@ -421,13 +421,13 @@ private slots:
         QVERIFY(::pipe(pipeFds) == 0);
         struct stat st {};
         QVERIFY(::fstat(pipeFds[1], &st) == 0);
-        const QByteArray stream = QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino));
-        const QByteArray other = QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino) + 1);
-        MessageLog(pipeFds[1], stream).write(MessageLog::Error, QStringLiteral("cannot write\nthe file"));
-        MessageLog(pipeFds[1], stream).write(MessageLog::Info, QStringLiteral("recording"));
-        const QByteArray otherDevice = QByteArray::number(qulonglong(st.st_dev) + 1) + ':' + QByteArray::number(qulonglong(st.st_ino));
-        MessageLog(pipeFds[1], other).write(MessageLog::Warning, QStringLiteral("lost 3"));
-        MessageLog(pipeFds[1], otherDevice).write(MessageLog::Warning, QStringLiteral("lost 4"));
+        const auto stream = [&st](qulonglong device, qulonglong inode) {  // JOURNAL_STREAM's "device:inode"
+            return QByteArray::number(st.st_dev + device) + ':' + QByteArray::number(st.st_ino + inode);
+        };
+        MessageLog(pipeFds[1], stream(0, 0)).write(MessageLog::Error, QStringLiteral("cannot write\nthe file"));
+        MessageLog(pipeFds[1], stream(0, 0)).write(MessageLog::Info, QStringLiteral("recording"));
+        MessageLog(pipeFds[1], stream(0, 1)).write(MessageLog::Warning, QStringLiteral("lost 3"));
+        MessageLog(pipeFds[1], stream(1, 0)).write(MessageLog::Warning, QStringLiteral("lost 4"));
         MessageLog(pipeFds[1], QByteArray()).write(MessageLog::Info, QStringLiteral("recording"));
         ::close(pipeFds[1]);
         char buffer[256];
