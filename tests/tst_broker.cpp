@@ -132,11 +132,9 @@ private slots:
 
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.reports.size(), int(sent), 10000);
         QCOMPARE(publisher.lost(), qint64(0));
-        QCOMPARE(subscriber.reader.lost(), qint64(0));
         for (int i = 0; i < subscriber.reports.size(); ++i) {
             QCOMPARE(subscriber.reports[i].seq, qint64(i + 1));
             QCOMPARE(subscriber.reports[i].value, uint32_t(400000000 + i));
-            QCOMPARE(subscriber.reports[i].board, QStringLiteral("board,1"));
             QVERIFY(i == 0 || subscriber.reports[i].timeNs > subscriber.reports[i - 1].timeNs);
         }
         // Batched, not a message per report.
