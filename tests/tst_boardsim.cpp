@@ -275,8 +275,6 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<double>("rms");
-        QTest::newRow("4 Sa/s unfiltered") << QStringList{"--sa", "0", "--fil", "0"} << 3.162;
-        QTest::newRow("10 Sa/s unfiltered") << QStringList{"--sa", "1", "--fil", "0"} << 5.0;
         QTest::newRow("123 Sa/s unfiltered") << QStringList{"--sa", "3", "--fil", "0"} << 17.536;
         QTest::newRow("10 Sa/s Kalman") << QStringList{"--sa", "1", "--fil", "4"} << 1.75;
         QTest::newRow("62 Sa/s average") << QStringList{"--sa", "2", "--fil", "1"} << 6.225;

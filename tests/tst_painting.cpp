@@ -235,7 +235,6 @@ private slots:
         QTest::addColumn<QString>("keep");
         QTest::addColumn<QString>("expected");  // starts and the list Qt reads
         QTest::newRow("started again") << QString() << QString() << QStringLiteral("2 [avx2]");
-        QTest::newRow("already named") << QStringLiteral("avx2") << QString() << QStringLiteral("1 [avx2]");
         QTest::newRow("turned off") << QStringLiteral("sse4.2") << QStringLiteral("1") << QStringLiteral("1 [sse4.2]");
     }
 
