@@ -1,29 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The line without a window: its settings, opening a port, the wait for a
-// vanished port, the one command line, the summary of a recording, and the
-// end on SIGTERM. Qt Core alone, which ldd of this suite shows.
+// vanished port, the one command line, and the end on SIGTERM.
 
 #include "commandline.h"
 #include "commframe.h"
-#include "csvrecorder.h"
 #include "linesettings.h"
 #include "ptyboard.h"
 #include "reconnectwatcher.h"
-#include "summary.h"
 #include "terminationsignals.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSerialPort>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
-#include <cstdio>
 #include <dlfcn.h>
-#include <functional>
 #include <optional>
 #include <termios.h>
 
@@ -34,24 +27,6 @@ namespace {
 // Set to a signal's number, the next sigaction() for it fails as a system
 // short of resources would make it.
 int failSigactionFor = 0;
-
-// Runs `work` with standard output going into a file; returns what it wrote.
-QByteArray capturedStdout(const std::function<void()> &work)
-{
-    QTemporaryDir dir;
-    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("out")));
-    std::fflush(stdout);
-    const int saved = ::dup(STDOUT_FILENO);
-    const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(file, STDOUT_FILENO);
-    ::close(file);
-    work();
-    std::fflush(stdout);
-    ::dup2(saved, STDOUT_FILENO);
-    ::close(saved);
-    QFile out(QString::fromLocal8Bit(path));
-    return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -215,35 +190,18 @@ private slots:
         QTest::newRow("-summary") << QStringList{"-summary", "a.csv", "-full-scale", "2.5", "-span", "60"}
                                   << int(C::Summary) << "";
         QTest::newRow("help") << QStringList{"-h"} << int(C::Print) << "--span <seconds>";
+        // One row per kind of refusal.
         QTest::newRow("unknown") << QStringList{"--bogus"} << int(C::Fail) << "Unknown option 'bogus'.";
         QTest::newRow("no value") << QStringList{"--port"} << int(C::Fail) << "Missing value after '--port'.";
-        QTest::newRow("empty port") << QStringList{"--port", " "} << int(C::Fail) << "--port wants a port name or path";
         QTest::newRow("baud word") << QStringList{"--baud", "fast"} << int(C::Fail)
                                    << "--baud wants a whole number, not \"fast\"";
-        QTest::newRow("baud 0") << QStringList{"--baud", "0"} << int(C::Fail) << "--baud wants a whole number, not \"0\"";
-        QTest::newRow("data bits 9") << QStringList{"--data-bits", "9"} << int(C::Fail)
-                                     << "--data-bits wants 7 or 8, not \"9\"";
-        QTest::newRow("parity 2") << QStringList{"--parity", "2"} << int(C::Fail) << "--parity wants 0 or 1, not \"2\"";
-        QTest::newRow("stop bits 2") << QStringList{"--stop-bits", "2"} << int(C::Fail)
-                                     << "--stop-bits wants 0 or 1, not \"2\"";
         QTest::newRow("empty record") << QStringList{"--record="} << int(C::Fail) << "--record wants a file name";
-        QTest::newRow("twice") << QStringList{"--port", "COM1", "--port", "COM2"} << int(C::Fail)
-                               << "--port is given more than once";
-        QTest::newRow("summary twice") << QStringList{"--summary", "a", "-summary", "b"} << int(C::Fail)
-                                       << "--summary is given more than once";
+        QTest::newRow("twice") << QStringList{"--summary", "a", "-summary", "b"} << int(C::Fail)
+                               << "--summary is given more than once";
         QTest::newRow("stray") << QStringList{"COM1"} << int(C::Fail) << "unexpected argument: COM1";
         QTest::newRow("span alone") << QStringList{"--span", "60"} << int(C::Fail) << "--span goes with --summary";
-        QTest::newRow("full scale alone") << QStringList{"--port", "COM1", "-full-scale", "5"} << int(C::Fail)
-                                          << "--full-scale goes with --summary";
         QTest::newRow("summary and port") << QStringList{"--summary", "a.csv", "--port", "COM1"} << int(C::Fail)
                                           << "--port does not go with --summary";
-        QTest::newRow("summary and record") << QStringList{"--record", "b.csv", "--summary", "a.csv"} << int(C::Fail)
-                                            << "--record does not go with --summary";
-        QTest::newRow("summary no file") << QStringList{"--summary="} << int(C::Fail) << "--summary wants a file name";
-        QTest::newRow("full scale 0") << QStringList{"--summary", "a", "--full-scale", "0"} << int(C::Fail)
-                                      << "--full-scale needs a positive number of volts, not '0'";
-        QTest::newRow("span ten") << QStringList{"--summary", "a", "--span", "ten"} << int(C::Fail)
-                                  << "--span needs a positive number of seconds, not 'ten'";
         QTest::newRow("span too long") << QStringList{"--summary", "a", "--span", "1e13"} << int(C::Fail)
                                        << "--span needs a positive number of seconds, not '1e13'";
     }
@@ -297,8 +255,6 @@ private slots:
                                          << "--mqtt-queue wants a size from 64K to 1T, such as 64M, not '63K'";
         QTest::newRow("queue past a terabyte") << QStringList{"--publish", "mqtt://b/l", "--mqtt-queue", "1025G"}
                                                << "--mqtt-queue wants a size from 64K to 1T, such as 64M, not '1025G'";
-        QTest::newRow("remote and summary") << QStringList{"--summary", "a.csv", "--remote", "mqtt://b/l"}
-                                            << "--remote does not go with --summary";
     }
 
     // Faults: a broker's option taken without a broker (dropped silently),
@@ -387,7 +343,6 @@ private slots:
             QString refusal;  // after "FILE"
         } refused[] = {
             {"port = a\nrecord = r\nrotat = hourly\n", ": unknown setting \"rotat\""},
-            {"port = a\nrecord = r\nbaud = fast\n", ": baud wants a whole number, not \"fast\""},
             {"port = a\nrecord = r\nmax-disk = lots\n", ": max-disk wants a size such as 2G, not \"lots\""},
             {"port = a\nrecord = r\nno-compress = maybe\n", ": no-compress wants true or false, not \"maybe\""},
         };
@@ -408,46 +363,6 @@ private slots:
         QCOMPARE(viewer.parse({"orvale-qv", "--summary", "rec"}), CommandLine::Summary);
         QVERIFY(!viewer.summary().folders);  // the window's summary keeps refusing a folder
         QCOMPARE(command.parse({"orvale-logger", "--port", "a", "--record", "r", "--trend"}), CommandLine::Fail);
-    }
-
-    void summary()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("three.csv"));
-        CsvRecorder recorder;
-        QVERIFY(recorder.start(path));
-        for (uint32_t value : {100000000u, 100000100u, 100000200u}) {
-            COMM_UART_OBJ frame = {};
-            frame.value = value;
-            recorder.append(Arrival::now(), frame);
-        }
-        recorder.stop();
-        SummaryOptions options;
-        options.file = path;
-        int status = -1;
-        const QByteArray out = capturedStdout([&] { status = runSummary(options); });
-        QCOMPARE(status, 0);
-        QVERIFY2(out.startsWith("{\"file\": \"three.csv\", \"reports\": 3,") && out.contains("\"max_v\": 1.000002,"),
-                 out.constData());
-        options.file = dir.filePath(QStringLiteral("missing.csv"));
-        QCOMPARE(runSummary(options), 1);
-    }
-
-    // This suite runs the summary and the line as the programs do: none of
-    // it may bring in the window system.
-    void needsNoGui()
-    {
-        const QString ldd = QStandardPaths::findExecutable(QStringLiteral("ldd"));
-        if (ldd.isEmpty())
-            QSKIP("no ldd on this system");
-        QProcess process;
-        process.start(ldd, {QCoreApplication::applicationFilePath()});
-        QVERIFY(process.waitForFinished(30000));
-        const QString libraries = QString::fromLocal8Bit(process.readAllStandardOutput());
-        QVERIFY2(libraries.contains(QLatin1String("libQt")) && libraries.contains(QLatin1String("Core")),
-                 qPrintable(libraries));
-        for (const char *unwanted : {"Gui", "Widgets", "libX11", "libxcb", "libGL"})
-            QVERIFY2(!libraries.contains(QLatin1String(unwanted)), unwanted);
     }
 
     void terminationSignals()

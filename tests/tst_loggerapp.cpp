@@ -198,7 +198,7 @@ private slots:
 
     // Catches: a bad value or a missing setting started anyway, a status
     // other than 2, more than one line; a folder that cannot be made
-    // recorded into (status 1).
+    // recorded into (status 1). The parser's words are tst_line's.
     void badStarts_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -208,9 +208,6 @@ private slots:
                                 << "orvale-logger: --rotate wants hourly, daily or a size such as 64M, not \"weekly\"\n";
         QTest::newRow("no record") << QStringList{"--port", "x"} << 2
                                    << "orvale-logger: --record is needed (or record = in the --config file)\n";
-        QTest::newRow("unknown") << QStringList{"--open"} << 2 << "orvale-logger: Unknown option 'open'.\n";
-        QTest::newRow("config missing") << QStringList{"--config", "/nonexistent/l.conf"} << 2
-                                        << "orvale-logger: --config /nonexistent/l.conf: No such file or directory\n";
         QTest::newRow("folder") << QStringList{"--port", "x", "--record", "/proc/no/such"} << 1
                                 << "error: cannot record into /proc/no/such: the folder cannot be made\n";
     }

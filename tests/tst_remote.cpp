@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window's side of a broker, against a real mosquitto on loopback: the
-// window publishes a pseudo-terminal board's reports and a remote window in
-// the same process shows what a recording of them shows; the publisher's
-// status, the reports lost on the way, the refusals in words, and the
-// dialog that remembers everything but the password.
+// The window's side of a broker, against a real mosquitto on loopback:
+// publishing, the remote window, and the broker dialog.
 
 #include "commandline.h"
 #include "mainwindow.h"
