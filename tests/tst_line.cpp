@@ -135,14 +135,9 @@ private slots:
         plug(true);
         QTRY_COMPARE(due.count(), 2);
 
-        // Ended by the operator: nothing more, whatever the node does.
+        // Ended by the operator (that nothing follows is tst_unattended's reconnect).
         watcher.stop();
         QVERIFY(!watcher.isWaiting());
-        plug(false);
-        QTest::qWait(100);
-        plug(true);
-        QTest::qWait(200);
-        QCOMPARE(due.count(), 2);
 
         // Tried just now: the next try waits for the node to go and come back.
         watcher.waitFor(link, true);
