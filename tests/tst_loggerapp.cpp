@@ -114,7 +114,6 @@ private slots:
     {
         QTemporaryDir dir;
         PtyBoard board;
-        QVERIFY(!board.path.isEmpty());
         const QString rec = dir.filePath(QStringLiteral("rec"));
         Logger logger({"--port", board.path, "--record", rec, "--name", "bench", "--no-compress"});
         QVERIFY(logger.process.waitForStarted());
@@ -222,7 +221,7 @@ private slots:
 
     // Catches: a bad value or a missing setting started anyway, a status
     // other than 2, more than one line; a folder that cannot be made
-    // recorded into (status 1).
+    // recorded into (status 1). The parser's words are tst_line's.
     void badStarts_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -232,9 +231,6 @@ private slots:
                                 << "orvale-logger: --rotate wants hourly, daily or a size such as 64M, not \"weekly\"\n";
         QTest::newRow("no record") << QStringList{"--port", "x"} << 2
                                    << "orvale-logger: --record is needed (or record = in the --config file)\n";
-        QTest::newRow("unknown") << QStringList{"--open"} << 2 << "orvale-logger: Unknown option 'open'.\n";
-        QTest::newRow("config missing") << QStringList{"--config", "/nonexistent/l.conf"} << 2
-                                        << "orvale-logger: --config /nonexistent/l.conf: No such file or directory\n";
         QTest::newRow("password file") << QStringList{"--port", "x", "--record", "r", "--publish", "mqtt://u@h/lab/x",
                                                       "--mqtt-password-file", "/nonexistent/pw"} << 2
                                        << "orvale-logger: --mqtt-password-file: cannot read the password file: "

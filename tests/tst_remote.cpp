@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window's side of a broker, against a real mosquitto on loopback: the
-// window publishes a pseudo-terminal board's reports and a remote window in
-// the same process shows what a recording of them shows; the publisher's
-// status, the reports lost on the way, the refusals in words, and the
-// dialog that remembers everything but the password.
+// The window's side of a broker, against a real mosquitto on loopback:
+// publishing, the remote window, and the broker dialog.
 
 #include "commandline.h"
 #include "mainwindow.h"
@@ -138,8 +135,9 @@ private slots:
         }
     }
 
-    // Faults: a gap in seq not counted or not shown, a repeat that QoS 1 may
-    // deliver shown twice, times or rates read in another unit or table.
+    // Faults: a gap in seq not shown. The reader's counting of gaps and
+    // repeats is tst_lineprotocol's; times and rates are checked above
+    // against the recording.
     void lostCountsGaps()
     {
         RemoteWindow remote(broker(QStringLiteral("lab/gaps")));
@@ -150,19 +148,12 @@ private slots:
         sender.start(options);
         QTRY_VERIFY_WITH_TIMEOUT(sender.isConnected() && text(remote, "remoteBroker").startsWith(QStringLiteral("已连接")),
                                  5000);
-        COMM_UART_OBJ report{};
-        report.sa_code = 2;
-        const qint64 t0 = 1796000000000LL * 1000000;
-        QByteArray first, second;
+        QByteArray lines;
         for (qint64 seq : {1, 2, 5})
-            lineprotocol::appendLine(seq < 5 ? first : second, "b", lineprotocol::settingsTags(report), 370000000, seq, t0 + seq);
-        second += first;  // delivered again
-        QVERIFY(sender.publish(options.url.topic("reports"), first, 1, false) >= 0);
-        QVERIFY(sender.publish(options.url.topic("reports"), second, 1, false) >= 0);
+            lineprotocol::appendLine(lines, "b", lineprotocol::settingsTags(COMM_UART_OBJ{}), 370000000, seq, seq);
+        QVERIFY(sender.publish(options.url.topic("reports"), lines, 1, false) >= 0);
         QTRY_COMPARE_WITH_TIMEOUT(text(remote, "remoteLost"), QStringLiteral("丢失 2 条"), 5000);
         QCOMPARE(remote.history().size(), qint64(3));
-        QCOMPARE(remote.history().rateCodeAt(0), uint8_t(2));
-        QCOMPARE(remote.history().timeAt(2), (t0 + 5) / 1000000);
         sender.stop();
     }
 
