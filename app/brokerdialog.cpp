@@ -5,7 +5,6 @@
 #include "failuretexts.h"
 
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -20,19 +19,7 @@ QString BrokerChoice::fromOptions(const orvale::BrokerOptions &options, const Br
 {
     out->url = url;
     out->caFile = options.caFile;
-    out->password.clear();
-    if (!options.passwordFile.isEmpty()) {
-        const BrokerError error = readSecretFile(options.passwordFile, out->password);
-        if (error.isError())
-            return QStringLiteral("--mqtt-password-file: %1").arg(error.describe());
-    }
-    // Said now rather than at every connection attempt in the status bar.
-    if (!options.caFile.isEmpty()) {
-        QFile ca(options.caFile);
-        if (!ca.open(QIODevice::ReadOnly))
-            return QStringLiteral("--mqtt-ca %1: %2").arg(options.caFile, ca.errorString());
-    }
-    return QString();
+    return options.readFiles(&out->password);
 }
 
 BrokerDialog::BrokerDialog(const QString &title, const QString &settingsGroup, QWidget *parent)

@@ -358,6 +358,22 @@ bool CommandLine::readSummary()
     return true;
 }
 
+QString BrokerOptions::readFiles(QByteArray *password) const
+{
+    password->clear();
+    if (!passwordFile.isEmpty()) {
+        const BrokerError error = readSecretFile(passwordFile, *password);
+        if (error.isError())
+            return QStringLiteral("--mqtt-password-file: %1").arg(error.describe());
+    }
+    if (!caFile.isEmpty()) {
+        QFile ca(caFile);
+        if (!ca.open(QIODevice::ReadOnly))
+            return QStringLiteral("--mqtt-ca %1: %2").arg(caFile, ca.errorString());
+    }
+    return QString();
+}
+
 bool CommandLine::readBroker()
 {
     if (!(m_groups & (BrokerGroup | RemoteGroup)))

@@ -42,6 +42,12 @@ struct BrokerOptions
     QString passwordFile;  // empty: no password
     QString caFile;        // empty: the system's certificates
     qint64 queueBytes = 0;  // 0: not given, the publisher's own bound
+
+    // Reads the password file into `password` and checks that the CA file
+    // can be read, so a wrong path is said at the start rather than as a
+    // failure at every connection attempt; empty when both are fine, else
+    // the one line to print.
+    [[nodiscard]] QString readFiles(QByteArray *password) const;
 };
 
 // What the command line asks of the window at its start.

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "loggerpublisher.h"
 
-#include <QFile>
 
 QString LoggerPublisher::settingsFrom(const orvale::BrokerOptions &options, const QString &board,
                                       ReportPublisher::Settings *out)
@@ -11,19 +10,7 @@ QString LoggerPublisher::settingsFrom(const orvale::BrokerOptions &options, cons
     out->caFile = options.caFile;
     if (options.queueBytes > 0)
         out->queueBytes = options.queueBytes;
-    out->password.clear();
-    if (!options.passwordFile.isEmpty()) {
-        const BrokerError error = readSecretFile(options.passwordFile, out->password);
-        if (error.isError())
-            return QStringLiteral("--mqtt-password-file: %1").arg(error.describe());
-    }
-    // Said at the start rather than as a TLS failure at every attempt.
-    if (!options.caFile.isEmpty()) {
-        QFile ca(options.caFile);
-        if (!ca.open(QIODevice::ReadOnly))
-            return QStringLiteral("--mqtt-ca %1: %2").arg(options.caFile, ca.errorString());
-    }
-    return QString();
+    return options.readFiles(&out->password);
 }
 
 LoggerPublisher::LoggerPublisher(const ReportPublisher::Settings &settings, const MessageLog &log, QObject *parent)
