@@ -6,7 +6,7 @@
 #include "commframe.h"
 #include "histogramview.h"
 #include "reporthistory.h"
-#include "spectrumview.h"
+#include "noisedensityview.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -50,7 +50,7 @@ TrendView::TrendView(const ReportHistory *history, QWidget *parent)
 {
     ui->setupUi(this);
     m_pages = {new HistogramView({ui->histogramPlot, ui->histogramInfo, ui->histogramExport}, this),
-               new SpectrumView({ui->spectrumPlot, ui->spectrumInfo, ui->spectrumExport}, this),
+               new NoiseDensityView({ui->spectrumPlot, ui->spectrumInfo, ui->spectrumExport}, this),
                new AllanView({ui->allanPlot, ui->allanInfo, ui->allanExport}, this)};
     m_scheduler = new AnalysisScheduler(int(m_pages.size()), &analyse, this);
     m_scheduler->setHistory(m_history);

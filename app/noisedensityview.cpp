@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "spectrumview.h"
+#include "noisedensityview.h"
 
 #include "analysiscsv.h"
 
 #include "qcustomplot.h"
 
-SpectrumView::SpectrumView(const Widgets &widgets, QObject *parent)
+NoiseDensityView::NoiseDensityView(const Widgets &widgets, QObject *parent)
     : AnalysisPage(widgets, {"spectrum", &rows<&AnalysisResult::spectrum, &orvale::analysis::spectrumCsv>,
                              QT_TRANSLATE_NOOP("AnalysisPage", "少于 %1 条报告，无法计算噪声谱")}, parent)
 {
@@ -13,7 +13,7 @@ SpectrumView::SpectrumView(const Widgets &widgets, QObject *parent)
     addGraph(tr("噪声谱密度"), QPen(dataColour(), 1.5));
 }
 
-void SpectrumView::render(const AnalysisResult &result)
+void NoiseDensityView::render(const AnalysisResult &result)
 {
     const orvale::analysis::Spectrum &s = result.spectrum;
     if (showNothing(s.rate, s.problem, s.frequencyHz.isEmpty()))

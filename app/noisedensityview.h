@@ -4,9 +4,9 @@
 #include "analysispage.h"
 
 // The noise spectrum page: the noise spectral density on log-log axes.
-class SpectrumView final : public AnalysisPage
+class NoiseDensityView final : public AnalysisPage
 {
 public:
-    explicit SpectrumView(const Widgets &widgets, QObject *parent = nullptr);
+    explicit NoiseDensityView(const Widgets &widgets, QObject *parent = nullptr);
     void render(const AnalysisResult &result) override;
 };
