@@ -28,18 +28,6 @@ Layout layoutOf(const QLCDNumber *lcd)
     return l;
 }
 
-// The colours the LCD paints with, in every group: the hidden LCD is never
-// in an active window, so it would pick another group.
-QPalette flattened(const QPalette &palette)
-{
-    QPalette flat(palette);
-    for (int role = 0; role < QPalette::NColorRoles; ++role) {
-        const auto r = QPalette::ColorRole(role);
-        flat.setBrush(r, palette.brush(palette.currentColorGroup(), r));
-    }
-    return flat;
-}
-
 // Shows `text`, laid out as `places`, points and all. QLCDNumber takes a
 // text whose characters are those it shows as unchanged, its points
 // included (Qt 5.15 compares the characters alone); from a text with
@@ -94,6 +82,16 @@ QVector<LcdPainter::Place> LcdPainter::placesOf(const QString &text, int digits)
     return places;
 }
 
+QPalette LcdPainter::paletteAsShown(const QPalette &palette)
+{
+    QPalette flat(palette);
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto r = QPalette::ColorRole(role);
+        flat.setBrush(r, palette.brush(palette.currentColorGroup(), r));
+    }
+    return flat;
+}
+
 QRect LcdPainter::cellRect(int index) const
 {
     const Layout l = layoutOf(m_lcd);
@@ -144,7 +142,7 @@ void LcdPainter::prepare()
     }
     QLCDNumber *t = m_twin.get();
     t->setStyle(m_lcd->style());
-    t->setPalette(flattened(m_lcd->palette()));
+    t->setPalette(paletteAsShown(m_lcd->palette()));
     t->setAutoFillBackground(true);
     t->setEnabled(m_lcd->isEnabled());
     t->setSmallDecimalPoint(true);

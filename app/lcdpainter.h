@@ -60,6 +60,9 @@ public:
     // The rectangle, in the LCD's own coordinates, that holds everything the
     // LCD paints for place `index`, antialiased edges included.
     [[nodiscard]] QRect cellRect(int index) const;
+    // The colours the LCD paints with, in every group: an LCD painted apart
+    // (hidden, never in an active window) would otherwise pick another group.
+    [[nodiscard]] static QPalette paletteAsShown(const QPalette &palette);
 
 private:
     // What the hidden LCD's drawings were made for.

@@ -47,24 +47,12 @@ private:
     QWidget *m_window = nullptr;
 };
 
-// The colours the LCD paints with, in every group: a hidden LCD is never in
-// an active window, so it would pick another group.
-QPalette flattened(const QPalette &palette)
-{
-    QPalette flat(palette);
-    for (int role = 0; role < QPalette::NColorRoles; ++role) {
-        const auto r = QPalette::ColorRole(role);
-        flat.setBrush(r, palette.brush(palette.currentColorGroup(), r));
-    }
-    return flat;
-}
-
 // The LCD's own full painting of `text`, by a fresh LCD set up as `lcd` is.
 QImage paintedWhole(const QLCDNumber *lcd, const QString &text)
 {
     QLCDNumber fresh;
     fresh.setStyle(lcd->style());
-    fresh.setPalette(flattened(lcd->palette()));
+    fresh.setPalette(LcdPainter::paletteAsShown(lcd->palette()));
     fresh.setAutoFillBackground(lcd->autoFillBackground());
     fresh.setDigitCount(lcd->digitCount());
     fresh.setSmallDecimalPoint(lcd->smallDecimalPoint());
