@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStyle>
 #include <QtConcurrentRun>
 
 #include <atomic>
@@ -64,21 +63,11 @@ RecordingWindow::RecordingWindow(const QStringList &paths, QWidget *parent)
     m_skipped = new QLabel(this);
     m_skipped->setObjectName(QStringLiteral("recordingSkipped"));
     m_skipped->hide();
-    // The row above the view, in from the edges as far as the view's own
-    // controls (the style's margins of a window's layout).
-    auto *row = new QHBoxLayout;
-    row->setContentsMargins(style()->pixelMetric(QStyle::PM_LayoutLeftMargin),
-                            style()->pixelMetric(QStyle::PM_LayoutTopMargin),
-                            style()->pixelMetric(QStyle::PM_LayoutRightMargin), 0);
+    QHBoxLayout *row = m_view->placeUnderRow(this);
     row->addWidget(m_progress, 1);
     row->addWidget(m_cancel);
     row->addWidget(m_skipped);
     row->addStretch();
-    auto *top = new QVBoxLayout(this);
-    top->setContentsMargins(0, 0, 0, 0);
-    top->addLayout(row);
-    top->addWidget(m_view);
-    resize(m_view->size());
 
     connect(m_cancel, &QPushButton::clicked, this, [this] {
         m_load->cancel = true;

@@ -8,7 +8,6 @@
 
 #include <QBoxLayout>
 #include <QLabel>
-#include <QStyle>
 
 RemoteWindow::RemoteWindow(const BrokerChoice &source, QWidget *parent)
     : QWidget(parent, Qt::Window), m_source(source), m_history(std::make_unique<ReportHistory>()),
@@ -26,23 +25,13 @@ RemoteWindow::RemoteWindow(const BrokerChoice &source, QWidget *parent)
     m_lost->setObjectName(QStringLiteral("remoteLost"));
     m_broker = new QLabel(this);
     m_broker->setObjectName(QStringLiteral("remoteBroker"));
-    // The row above the view, in from the edges as far as the view's own
-    // controls, as the recording window has it.
-    auto *row = new QHBoxLayout;
-    row->setContentsMargins(style()->pixelMetric(QStyle::PM_LayoutLeftMargin),
-                            style()->pixelMetric(QStyle::PM_LayoutTopMargin),
-                            style()->pixelMetric(QStyle::PM_LayoutRightMargin), 0);
+    QHBoxLayout *row = m_view->placeUnderRow(this);
     row->addWidget(m_status);
     row->addSpacing(16);
     row->addWidget(m_lost);
     row->addSpacing(16);
     row->addWidget(m_broker);
     row->addStretch();
-    auto *top = new QVBoxLayout(this);
-    top->setContentsMargins(0, 0, 0, 0);
-    top->addLayout(row);
-    top->addWidget(m_view);
-    resize(m_view->size());
     // Until the broker says otherwise (its retained status comes first).
     showStatus(false);
     m_lost->setText(tr("丢失 %1 条").arg(0));

@@ -8,9 +8,11 @@
 #include "reporthistory.h"
 #include "noisedensityview.h"
 
+#include <QBoxLayout>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
+#include <QStyle>
 
 #include <algorithm>
 #include <cmath>
@@ -278,4 +280,21 @@ void TrendView::on_savePlotButton_clicked()
 }
 
 // Compiled with this file, so the build reads its headers once.
+QHBoxLayout *TrendView::placeUnderRow(QWidget *window)
+{
+    // The style's margins of a window's layout, which the view's own
+    // controls sit in from; none below the row, the view has its own.
+    auto *row = new QHBoxLayout;
+    const QStyle *style = window->style();
+    row->setContentsMargins(style->pixelMetric(QStyle::PM_LayoutLeftMargin),
+                            style->pixelMetric(QStyle::PM_LayoutTopMargin),
+                            style->pixelMetric(QStyle::PM_LayoutRightMargin), 0);
+    auto *top = new QVBoxLayout(window);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->addLayout(row);
+    top->addWidget(this);
+    window->resize(size());
+    return row;
+}
+
 #include "moc_trendview.cpp"

@@ -19,6 +19,8 @@ class Ui_TrendWindow;
 // spectrum, Allan deviation). It only reads the history, which is filled
 // whether this view is shown or not. A window shows it: the trend window
 // the live history, a recording window a recording read back.
+class QHBoxLayout;
+
 class TrendView : public QWidget
 {
     Q_OBJECT
@@ -31,6 +33,11 @@ public:
 
     explicit TrendView(const ReportHistory *history, QWidget *parent = nullptr);
     ~TrendView() override;
+
+    // Lays `window` out as this view under a row of the window's own, in
+    // from the edges as far as the view's controls, and sizes it to the
+    // view; the row is returned for the window's widgets.
+    QHBoxLayout *placeUnderRow(QWidget *window);
 
     // Live (the default): the history grows, the view follows it every
     // 100 ms and can be paused. Off for a history that no longer grows (a
