@@ -2,9 +2,13 @@
 #include "lcdpainter.h"
 
 #include <QLCDNumber>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QStyle>
 
 #include <algorithm>
+#include <climits>
+#include <vector>
 
 namespace {
 
@@ -43,6 +47,7 @@ void showAnew(QLCDNumber *lcd, const QString &text, const QVector<LcdPainter::Pl
 
 LcdPainter::LcdPainter(QLCDNumber *lcd, QObject *parent) : QObject(parent), m_lcd(lcd)
 {
+    m_lcd->installEventFilter(this);
 }
 
 LcdPainter::~LcdPainter() = default;
@@ -175,7 +180,7 @@ QImage LcdPainter::drawingOf(const Place &place)
     return image;
 }
 
-QRegion LcdPainter::changeBetween(const Place &a, const Place &b)
+QRect LcdPainter::changeBetween(const Place &a, const Place &b)
 {
     const quint64 key = (quint64((quint32(a.ch.unicode()) << 1) | quint32(a.point)) << 32)
         | ((quint32(b.ch.unicode()) << 1) | quint32(b.point));
@@ -184,41 +189,33 @@ QRegion LcdPainter::changeBetween(const Place &a, const Place &b)
         return known->second;
     const QImage before = drawingOf(a);
     const QImage after = drawingOf(b);
-    // Pixels that differ, in tiles of a few logical pixels, and a pixel
-    // around each: at a ratio that is not whole, a place's antialiased
-    // edges may fall a level differently from one place to the next.
-    constexpr int Tile = 3;
+    // The rectangle around the pixels that differ, and a logical pixel
+    // around it: at a ratio that is not whole, a place's antialiased edges
+    // may fall a level differently from one place to the next. One
+    // rectangle, not the differing pixels themselves: what is repainted is
+    // copied or clipped cheaply, and every further rectangle of a region
+    // costs in each step from the update to the screen, more than the few
+    // pixels it would spare.
     const qreal ratio = m_setup.ratio;
-    const QRect cell = cellRect(m_setup.digits - 1);
-    const int columns = cell.width() / Tile + 1;
-    const int rows = cell.height() / Tile + 1;
-    QVector<bool> dirty(columns * rows, false);
+    int left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
     for (int y = 0; y < before.height(); ++y) {
         const auto *p = reinterpret_cast<const QRgb *>(before.constScanLine(y));
         const auto *q = reinterpret_cast<const QRgb *>(after.constScanLine(y));
         for (int x = 0; x < before.width(); ++x) {
             if (p[x] == q[x])
                 continue;
-            const int lx = int(x / ratio), ly = int(y / ratio);
-            for (int ty = std::max(0, (ly - 1) / Tile); ty <= std::min(rows - 1, (ly + 1) / Tile); ++ty)
-                for (int tx = std::max(0, (lx - 1) / Tile); tx <= std::min(columns - 1, (lx + 1) / Tile); ++tx)
-                    dirty[ty * columns + tx] = true;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
         }
     }
-    QRegion change;
-    for (int ty = 0; ty < rows; ++ty) {
-        for (int tx = 0; tx < columns;) {
-            if (!dirty[ty * columns + tx]) {
-                ++tx;
-                continue;
-            }
-            const int start = tx;
-            while (tx < columns && dirty[ty * columns + tx])
-                ++tx;
-            change += QRect(cell.x() + start * Tile, cell.y() + ty * Tile, (tx - start) * Tile, Tile);
-        }
-    }
-    change &= cell;
+    QRect change;
+    const QRect cell = cellRect(m_setup.digits - 1);
+    if (right >= 0)
+        change = QRect(QPoint(int(left / ratio) - 1, int(top / ratio) - 1), QPoint(int(right / ratio) + 1, int(bottom / ratio) + 1))
+                     .translated(cell.topLeft())
+            & cell;
     m_changes.emplace(key, change);
     return change;
 }
@@ -254,9 +251,67 @@ void LcdPainter::display(const QString &text)
         m_lcd->setAttribute(Qt::WA_UpdatesDisabled, false);
         m_lcd->update(changed);
     }
+    m_places = after;
     m_text = text;
     m_value = m_lcd->value();
     m_known = true;
+}
+
+bool LcdPainter::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_lcd && event->type() == QEvent::Paint)
+        return paintFromDrawings(static_cast<QPaintEvent *>(event)->region());
+    return QObject::eventFilter(watched, event);
+}
+
+bool LcdPainter::paintFromDrawings(const QRegion &region)
+{
+    // Only what the drawings were made for, and only what display() asked
+    // to repaint: the digit cells.
+    if (!m_twin || m_places.isEmpty() || !canRepaintPart() || m_setup.ratio != 1.0 || !(currentSetup() == m_setup))
+        return false;
+    const int digits = m_setup.digits;
+    const Layout l = layoutOf(m_lcd);
+    const QRect last = cellRect(digits - 1);
+    // Where place i's drawing goes, and the part of it that place paints: a
+    // drawing reaches a little into its neighbours' for antialiased edges,
+    // so each place paints from where its advance begins to where the next
+    // one's does, the outer places out to their drawings' edges.
+    const auto areaOf = [&](int i) {
+        const QRect drawing = last.translated((i - (digits - 1)) * l.xAdvance, 0);
+        QRect own = drawing;
+        if (i > 0)
+            own.setLeft(l.xOffset + i * l.xAdvance);
+        if (i < digits - 1)
+            own.setRight(l.xOffset + (i + 1) * l.xAdvance - 1);
+        return std::make_pair(drawing, own & m_lcd->rect());
+    };
+    QRegion covered;
+    for (int i = 0; i < digits; ++i)
+        covered += areaOf(i).second;
+    if (!(region - covered).isEmpty())
+        return false;
+    // The drawings first: one not made yet is made by the hidden LCD, which
+    // had better not paint while this one does.
+    struct Part
+    {
+        QRegion region;
+        QPoint at;
+        QImage drawing;
+    };
+    std::vector<Part> parts;
+    for (int i = 0; i < digits; ++i) {
+        const auto [drawing, own] = areaOf(i);
+        const QRegion part = region & own;
+        if (!part.isEmpty())
+            parts.push_back({part, drawing.topLeft(), drawingOf(m_places[i])});
+    }
+    QPainter painter(m_lcd);
+    for (const Part &part : parts) {
+        painter.setClipRegion(part.region);
+        painter.drawImage(part.at, part.drawing);
+    }
+    return true;
 }
 
 #include "moc_lcdpainter.cpp"

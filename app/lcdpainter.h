@@ -23,14 +23,22 @@ class QStyle;
 // a place only the segments that go on or off, so most of that repaint,
 // and of the copy of it to the screen, was of unchanged pixels.
 //
-// The LCD still paints itself, clipped to what changes, so what the screen
-// shows is its own painting at any device-pixel ratio and on any Qt
-// version. What changes between two characters in a place is found once
-// per pair, from a hidden LCD of the same size, ratio, style and palette
-// painting each of them, and kept as a region by value (nothing points
-// into the store, which may move as it grows); any change to the LCD's
-// setup starts the store afresh. A place's drawing is the same in every
-// place, shifted by whole logical pixels, so one region serves all places.
+// What changes between two characters in a place is found once per pair,
+// from a hidden LCD of the same size, ratio, style and palette painting
+// each of them, and kept as a rectangle by value (nothing points into the
+// store, which may move as it grows); any change to the LCD's setup starts
+// the store afresh. A place's drawing is the same in every place, shifted
+// by whole logical pixels, so one rectangle serves all places.
+//
+// Clipping alone does not make the LCD's painting cheap: it still lays out
+// and fills every segment of every place, and the raster engine then
+// throws away what falls outside the clip. That was three quarters of the
+// window's instructions at the board's rate. So at a device-pixel ratio of
+// 1 the changed parts are copied from the hidden LCD's drawings, which are
+// its own painting of the same character in the same place pixel for
+// pixel. At any other ratio a place shifted by whole logical pixels may
+// fall on other device pixels, and the LCD paints itself, clipped. So does
+// any paint the painter did not ask for (an expose, a resize).
 // Values must be shown through display(); a text shown past it, or an LCD
 // not in decimal mode with small points, is repainted whole as the LCD
 // asks.
@@ -64,6 +72,9 @@ public:
     // (hidden, never in an active window) would otherwise pick another group.
     [[nodiscard]] static QPalette paletteAsShown(const QPalette &palette);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     // What the hidden LCD's drawings were made for.
     struct Setup
@@ -82,17 +93,22 @@ private:
     void prepare();
     // What differs between two characters in the last place, in the LCD's
     // logical coordinates.
-    [[nodiscard]] QRegion changeBetween(const Place &a, const Place &b);
+    [[nodiscard]] QRect changeBetween(const Place &a, const Place &b);
     // The hidden LCD's drawing of a character in the last place, its cell alone.
     [[nodiscard]] QImage drawingOf(const Place &place);
     [[nodiscard]] int advance() const;
+    // Paints `region` of the LCD from the drawings of the places it shows;
+    // false, having painted nothing, where they cannot stand for the LCD's
+    // own painting.
+    bool paintFromDrawings(const QRegion &region);
 
     QLCDNumber *m_lcd = nullptr;
     std::unique_ptr<QLCDNumber> m_twin;
     Setup m_setup;
     std::map<quint32, QImage> m_drawings;
-    std::map<quint64, QRegion> m_changes;
+    std::map<quint64, QRect> m_changes;
     QString m_text;
+    QVector<Place> m_places;  // m_text laid out, when the painter knows what the LCD shows
     bool m_known = false;  // m_text is what the LCD shows
     double m_value = 0;    // the LCD's value for m_text, to notice a text shown past display()
 };
