@@ -8,6 +8,7 @@
 #include "mqttclient.h"
 #include "ptyboard.h"
 #include "reportpublisher.h"
+#include "reports.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -22,16 +23,6 @@ namespace {
 
 const QByteArray User = MosquittoBroker::User;
 const QByteArray Password = MosquittoBroker::Password;
-
-COMM_UART_OBJ report(uint32_t value)
-{
-    COMM_UART_OBJ frame{};
-    frame.dev_id = 0xA1;
-    frame.sa_code = 1;
-    frame.value = value;
-    orvale::sealFrame(frame);
-    return frame;
-}
 
 } // namespace
 
@@ -110,8 +101,8 @@ private slots:
         QTimer feed;
         connect(&feed, &QTimer::timeout, this, [&] {
             const Arrival now = Arrival::now();
-            publisher.append(now, report(400000000 + sent++));
-            publisher.append(now, report(400000000 + sent++));
+            publisher.append(now, reportFrame(400000000 + sent++));
+            publisher.append(now, reportFrame(400000000 + sent++));
         });
         feed.start(10);
         QTest::qWait(300);
@@ -156,7 +147,7 @@ private slots:
         const Arrival at = Arrival::now();
         for (int batch = 0; batch < 10; ++batch) {
             for (int i = 0; i < 10; ++i)
-                publisher.append(at, report(uint32_t(batch * 10 + i)));
+                publisher.append(at, reportFrame(uint32_t(batch * 10 + i)));
             publisher.flush();
             QVERIFY(publisher.queuedBytes() <= 4000);
         }

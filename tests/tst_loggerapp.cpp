@@ -12,6 +12,7 @@
 #include "mqttclient.h"
 #include "ptyboard.h"
 #include "recordingfolder.h"
+#include "reports.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,12 +36,8 @@ namespace {
 QByteArray reports(uint32_t first, int count)
 {
     QByteArray bytes;
-    for (int i = 0; i < count; ++i) {
-        COMM_UART_OBJ frame = {};
-        frame.value = first + uint32_t(i);
-        orvale::sealFrame(frame);
-        bytes += orvale::frameBytes(frame);
-    }
+    for (int i = 0; i < count; ++i)
+        bytes += reportBytes(first + uint32_t(i));
     return bytes;
 }
 

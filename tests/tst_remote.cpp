@@ -11,6 +11,7 @@
 #include "recordingwindow.h"
 #include "remotewindow.h"
 #include "reporthistory.h"
+#include "reports.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -32,13 +33,6 @@ template <typename T> T *child(const QObject &parent, const char *name)
 }
 
 QString text(const QObject &parent, const char *label) { return child<QLabel>(parent, label)->text(); }
-
-QByteArray reportBytes(uint32_t value, uint8_t rateCode)
-{
-    COMM_UART_OBJ frame{0xA1, {}, rateCode, 4, 0, 3, value, 0, 0};
-    sealFrame(frame);
-    return frameBytes(frame);
-}
 
 } // namespace
 

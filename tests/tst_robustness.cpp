@@ -4,9 +4,9 @@
 // ORVALE_UNPLUG_CYCLES if more), each re-plug reopened by the window itself,
 // with nothing left behind.
 
-#include "commframe.h"
 #include "mainwindow.h"
 #include "ptyboard.h"
+#include "reports.h"
 
 #include "privatesettings.h"
 
@@ -123,10 +123,7 @@ private slots:
             if (cycle == 1)
                 open(portName);
             QTRY_VERIFY2(isOpen() && m_window.statusBar()->currentMessage().isEmpty(), qPrintable(m_window.statusBar()->currentMessage()));
-            COMM_UART_OBJ frame = {};
-            frame.value = uint32_t(cycle);
-            orvale::sealFrame(frame);
-            QVERIFY(board.write(orvale::frameBytes(frame)));
+            QVERIFY(board.write(reportBytes(uint32_t(cycle))));
             QTRY_COMPARE(qRound64(child<QLCDNumber>("lcdNumber")->value() * 1e8), qint64(cycle));
 
             board.closeBoard();

@@ -6,6 +6,7 @@
 #include "mainwindow.h"
 #include "ptyboard.h"
 #include "reporthistory.h"
+#include "reports.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -22,13 +23,6 @@
 using namespace orvale;
 
 namespace {
-
-QByteArray report(uint32_t value, uint8_t sa = 1, uint8_t ch = 3)
-{
-    COMM_UART_OBJ frame = {0xA1, {}, sa, 4, 0, ch, value, 0, 0};
-    sealFrame(frame);
-    return frameBytes(frame);
-}
 
 template <typename T> T *child(const QObject &parent, const char *name)
 {
@@ -137,9 +131,9 @@ private slots:
         QCOMPARE(child<QLabel>(window, "recordingLabel")->text(), QStringLiteral("记录中：run.csv，0 条"));
         openOn(window, board.path);
 
-        const QByteArray a = report(370238248), b = report(370238749, 2, 0), c = report(370237748, 7, 9),
-                         d = report(1), e = report(0xFFFFFFFF, 0, 1);
-        QByteArray corrupted = report(370000000);
+        const QByteArray a = reportBytes(370238248), b = reportBytes(370238749, 2, 0), c = reportBytes(370237748, 7, 9),
+                         d = reportBytes(1), e = reportBytes(0xFFFFFFFF, 0, 1);
+        QByteArray corrupted = reportBytes(370000000);
         corrupted[9] = char(corrupted[9] ^ 0x10);
         // Split, joined, junk-led, corrupted, cut short, and after a re-open.
         const QList<QByteArray> reads = {a.left(5), a.mid(5) + b, QByteArray::fromHex("ff0013") + c + corrupted,
@@ -185,7 +179,7 @@ private slots:
             QVERIFY(child<QAction>(window, "actionStartRecording")->isEnabled()
                     && !child<QAction>(window, "actionStopRecording")->isEnabled());
             QTRY_VERIFY(!window.findChild<QLabel *>(QStringLiteral("recordingLabel")));
-            QVERIFY(board.write(report(value, 1, ch)));
+            QVERIFY(board.write(reportBytes(value, 1, ch)));
             QTRY_COMPARE(child<QLabel>(window, "adch")->text(), QLatin1String(channel));
         };
 
@@ -197,7 +191,7 @@ private slots:
         // A file size limit met part way through a write leaves the rows before it.
         const QString cut = dir.filePath(QStringLiteral("cut.csv"));
         QVERIFY(window.startRecording(cut));
-        QVERIFY(board.write(report(100000000) + report(100000001)));
+        QVERIFY(board.write(reportBytes(100000000) + reportBytes(100000001)));
         QTRY_VERIFY(child<QLabel>(window, "recordingLabel")->text().endsWith(QStringLiteral("，2 条")));
         const QStringList kept = fileLines(cut);
         std::signal(SIGXFSZ, SIG_IGN);
@@ -206,7 +200,7 @@ private slots:
         const rlimit limit = {rlim_t(QFileInfo(cut).size() + 30), old.rlim_max};  // less than a row
         setrlimit(RLIMIT_FSIZE, &limit);
         for (uint32_t i = 0; i < 20; ++i)
-            QVERIFY(board.write(report(200000000 + i)));
+            QVERIFY(board.write(reportBytes(200000000 + i)));
         QTRY_VERIFY(status->currentMessage().startsWith(QStringLiteral("记录失败：")));
         setrlimit(RLIMIT_FSIZE, &old);
         QCOMPARE(fileLines(cut), kept);

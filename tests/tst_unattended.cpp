@@ -3,10 +3,10 @@
 // line, an orderly end on SIGTERM, and a recording meeting a full disk.
 
 #include "commandline.h"
-#include "commframe.h"
 #include "csvrecorder.h"
 #include "mainwindow.h"
 #include "ptyboard.h"
+#include "reports.h"
 
 #include "privatesettings.h"
 
@@ -43,14 +43,6 @@ int countedOpen(const char *symbol, const char *path, int flags, va_list args)
         ++opensOfWatched;
     static const auto real = reinterpret_cast<int (*)(const char *, int, ...)>(dlsym(RTLD_NEXT, symbol));
     return real(path, flags, mode);
-}
-
-QByteArray report(uint32_t value)
-{
-    COMM_UART_OBJ frame = {};
-    frame.value = value;
-    orvale::sealFrame(frame);
-    return orvale::frameBytes(frame);
 }
 
 QStringList lines(const QString &path)
@@ -134,7 +126,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(isOpen(), 1500);
         QCOMPARE(opensOfWatched, 1);
         QVERIFY(!waiting());
-        QVERIFY(board->write(report(271828182)));
+        QVERIFY(board->write(reportBytes(271828182)));
         QTRY_COMPARE(orvale::recv_obj.value, 271828182u);
 
         // The operator's choice ends the wait: another port, or 打开串口.
@@ -199,11 +191,11 @@ private slots:
         QProcess qv;
         qv.start(ORVALE_QV, {"--port", board.path, "--open", "--record", csv});
         QTRY_VERIFY_WITH_TIMEOUT(!board.peerClosed() && lines(csv).size() == 2, 10000);  // open, header written
-        QVERIFY(board.write(report(1)));
+        QVERIFY(board.write(reportBytes(1)));
         QTRY_COMPARE(lines(csv).size(), 3);
         // Right after a flush, so the next rows wait for the one a second later.
         for (uint32_t i = 2; i <= 6; ++i)
-            QVERIFY(board.write(report(i)));
+            QVERIFY(board.write(reportBytes(i)));
         QTest::qWait(200);  // read by the window, not yet written
         qv.terminate();
         QVERIFY(qv.waitForFinished(10000));
