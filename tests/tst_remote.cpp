@@ -12,29 +12,17 @@
 #include "remotewindow.h"
 #include "reporthistory.h"
 #include "reports.h"
+#include "windowdriver.h"
 
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
 using namespace orvale;
-
-namespace {
-
-template <typename T> T *child(const QObject &parent, const char *name)
-{
-    T *found = parent.findChild<T *>(QString::fromLatin1(name));
-    return found ? found : (qFatal("no %s", name), nullptr);
-}
-
-QString text(const QObject &parent, const char *label) { return child<QLabel>(parent, label)->text(); }
-
-} // namespace
 
 class TestRemote : public QObject
 {
@@ -73,10 +61,7 @@ private slots:
         MainWindow main;
         const QString recording = m_dir.filePath(QStringLiteral("published.csv"));
         QVERIFY(main.startRecording(recording));
-        auto *ports = child<QComboBox>(main, "PortBox");
-        ports->addItem(board.path);
-        ports->setCurrentIndex(ports->count() - 1);
-        child<QPushButton>(main, "openButton")->click();
+        openOn(main, board.path);
         main.publishing().start(broker(QStringLiteral("lab/window")));
         QTRY_COMPARE_WITH_TIMEOUT(text(main, "publishLabel"), QStringLiteral("MQTT：已连接，发布中"), 5000);
 

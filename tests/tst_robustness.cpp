@@ -7,15 +7,14 @@
 #include "mainwindow.h"
 #include "ptyboard.h"
 #include "reports.h"
+#include "windowdriver.h"
 
 #include "privatesettings.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QFile>
 #include <QLCDNumber>
 #include <QProcess>
-#include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -31,15 +30,6 @@ class TestRobustness : public QObject
     // Before the window reads its settings: none of the user's are touched.
     bool m_private = usePrivateSettings();
     MainWindow m_window;
-    template<typename T> T *child(const char *name) { return m_window.findChild<T *>(QLatin1String(name)); }
-    bool isOpen() { return child<QPushButton>("openButton")->text() == QStringLiteral("关闭串口"); }
-    void open(const QString &path)
-    {
-        if (child<QComboBox>("PortBox")->findText(path) < 0)
-            child<QComboBox>("PortBox")->addItem(path);
-        child<QComboBox>("PortBox")->setCurrentText(path);
-        QTest::mouseClick(child<QPushButton>("openButton"), Qt::LeftButton);
-    }
 
 private slots:
     void noisyLine()
@@ -53,7 +43,7 @@ private slots:
         QTRY_VERIFY(board.canReadLine());
 
         // Everything written into the log, as bytes, and where it was cleared.
-        QTextDocument *log = child<QTextEdit>("textEdit")->document();
+        QTextDocument *log = child<QTextEdit>(m_window, "textEdit")->document();
         QByteArray logged;
         QList<int> clearedAt;
         QObject scope;  // ends the connection with this function
@@ -68,12 +58,12 @@ private slots:
             }
         });
         m_window.show();
-        open(QString::fromLocal8Bit(board.readLine()).trimmed());
-        QVERIFY(isOpen());
+        openOn(m_window, QString::fromLocal8Bit(board.readLine()).trimmed());
+        QVERIFY(isOpen(m_window));
 
         QTRY_VERIFY_WITH_TIMEOUT(board.state() == QProcess::NotRunning, seconds * 1000 + 30000);
         QCOMPARE(board.exitCode(), 0);
-        QTRY_VERIFY(!isOpen());  // the board's end went away with it
+        QTRY_VERIFY(!isOpen(m_window));  // the board's end went away with it
 
         QFile simLog(dir.filePath("board.log"));
         QVERIFY(simLog.open(QIODevice::ReadOnly));
@@ -104,7 +94,7 @@ private slots:
                  qPrintable(QString("%1 bytes at %2 clearings").arg(dropped).arg(clearedAt.size() - 1)));
         // The window ends on the last valid report.
         QCOMPARE(orvale::frameBytes(orvale::recv_obj), lastValid);
-        QTRY_COMPARE(child<QLCDNumber>("lcdNumber")->value(), orvale::recv_obj.value / 1e8);  // at the next redraw
+        QTRY_COMPARE(child<QLCDNumber>(m_window, "lcdNumber")->value(), orvale::recv_obj.value / 1e8);  // at the next redraw
     }
 
     void unplugCycles()
@@ -114,20 +104,20 @@ private slots:
         const QString portName = dir.filePath(QStringLiteral("ttyADC"));
         int baselineFds = -1;
         // Whatever the last test's board left the window waiting for is forgotten.
-        child<QAction>("actionAutoReconnect")->setChecked(false);
-        child<QAction>("actionAutoReconnect")->setChecked(true);
+        child<QAction>(m_window, "actionAutoReconnect")->setChecked(false);
+        child<QAction>(m_window, "actionAutoReconnect")->setChecked(true);
         for (int cycle = 1, cycles = qMax(qEnvironmentVariableIntValue("ORVALE_UNPLUG_CYCLES"), 50); cycle <= cycles; ++cycle) {
             PtyBoard board;
             QFile::remove(portName);
             QVERIFY(QFile::link(board.path, portName));
             if (cycle == 1)
-                open(portName);
-            QTRY_VERIFY2(isOpen() && m_window.statusBar()->currentMessage().isEmpty(), qPrintable(m_window.statusBar()->currentMessage()));
+                openOn(m_window, portName);
+            QTRY_VERIFY2(isOpen(m_window) && m_window.statusBar()->currentMessage().isEmpty(), qPrintable(m_window.statusBar()->currentMessage()));
             QVERIFY(board.write(reportBytes(uint32_t(cycle))));
-            QTRY_COMPARE(qRound64(child<QLCDNumber>("lcdNumber")->value() * 1e8), qint64(cycle));
+            QTRY_COMPARE(qRound64(child<QLCDNumber>(m_window, "lcdNumber")->value() * 1e8), qint64(cycle));
 
             board.closeBoard();
-            QTRY_VERIFY(!isOpen());
+            QTRY_VERIFY(!isOpen(m_window));
             QVERIFY(m_window.statusBar()->currentMessage().startsWith(QStringLiteral("串口连接已断开：")));
             baselineFds = baselineFds < 0 ? openFds() : baselineFds;
             QCOMPARE(openFds(), baselineFds);

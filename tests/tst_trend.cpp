@@ -7,9 +7,9 @@
 #include "ptyboard.h"
 #include "reporthistory.h"
 #include "reports.h"
+#include "windowdriver.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -21,30 +21,6 @@
 #include <sys/resource.h>
 
 using namespace orvale;
-
-namespace {
-
-template <typename T> T *child(const QObject &parent, const char *name)
-{
-    T *found = parent.findChild<T *>(QString::fromLatin1(name));
-    return found ? found : (qFatal("no %s", name), nullptr);
-}
-
-void openOn(MainWindow &window, const QString &path)
-{
-    auto *ports = child<QComboBox>(window, "PortBox");
-    ports->addItem(path);
-    ports->setCurrentIndex(ports->count() - 1);
-    child<QPushButton>(window, "openButton")->click();
-}
-
-QStringList fileLines(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')) : QStringList();
-}
-
-} // namespace
 
 class TestTrend : public QObject
 {

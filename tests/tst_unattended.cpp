@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 #include "ptyboard.h"
 #include "reports.h"
+#include "windowdriver.h"
 
 #include "privatesettings.h"
 
@@ -45,12 +46,6 @@ int countedOpen(const char *symbol, const char *path, int flags, va_list args)
     return real(path, flags, mode);
 }
 
-QStringList lines(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')) : QStringList();
-}
-
 } // namespace
 
 extern "C" int open(const char *path, int flags, ...)
@@ -77,7 +72,6 @@ class TestUnattended : public QObject
 
     std::unique_ptr<MainWindow> m_window;
     template<typename T> T *child(const char *name) { return m_window->findChild<T *>(QLatin1String(name)); }
-    bool isOpen() { return child<QPushButton>("openButton")->text() == QStringLiteral("关闭串口"); }
     QLabel *waitLabel() { return child<QLabel>("reconnectLabel"); }
     bool waiting() { return waitLabel() && waitLabel()->isVisible(); }
 
@@ -98,7 +92,7 @@ private slots:
         options.open = true;
         QCOMPARE(m_window->prepareStart(options), QString());
         m_window->show();
-        QTRY_VERIFY(isOpen());
+        QTRY_VERIFY(isOpen(*m_window));
 
         auto unplug = [&] {
             board.reset();
@@ -106,7 +100,7 @@ private slots:
             // number to the next one made, which may be another program's.
             QFile::remove(link);
             QVERIFY(QFile::link(dir.filePath(QStringLiteral("unplugged")), link));
-            QTRY_VERIFY(!isOpen());
+            QTRY_VERIFY(!isOpen(*m_window));
             QVERIFY(m_window->statusBar()->currentMessage().startsWith(QStringLiteral("串口连接已断开：")));
             QVERIFY(waiting());
             QCOMPARE(waitLabel()->text(), QStringLiteral("等待 ") + link + QStringLiteral(" 重新连接…"));
@@ -123,7 +117,7 @@ private slots:
         QTest::qWait(2500);
         QCOMPARE(opensOfWatched, 0);
         plugIn();
-        QTRY_VERIFY_WITH_TIMEOUT(isOpen(), 1500);
+        QTRY_VERIFY_WITH_TIMEOUT(isOpen(*m_window), 1500);
         QCOMPARE(opensOfWatched, 1);
         QVERIFY(!waiting());
         QVERIFY(board->write(reportBytes(271828182)));
@@ -136,7 +130,7 @@ private slots:
         QVERIFY(!waiting());
         plugIn();
         QTest::qWait(2500);
-        QVERIFY(!isOpen());
+        QVERIFY(!isOpen(*m_window));
 
         child<QComboBox>("PortBox")->setCurrentText(link);
         QTest::mouseClick(child<QPushButton>("openButton"), Qt::LeftButton);
@@ -145,7 +139,7 @@ private slots:
         QVERIFY(!waiting());
         plugIn();
         QTest::qWait(2500);
-        QVERIFY(!isOpen());
+        QVERIFY(!isOpen(*m_window));
 
         // Remembered across runs.
         child<QAction>("actionAutoReconnect")->setChecked(false);
@@ -190,9 +184,9 @@ private slots:
         const QString csv = dir.filePath(QStringLiteral("run.csv"));
         QProcess qv;
         qv.start(ORVALE_QV, {"--port", board.path, "--open", "--record", csv});
-        QTRY_VERIFY_WITH_TIMEOUT(!board.peerClosed() && lines(csv).size() == 2, 10000);  // open, header written
+        QTRY_VERIFY_WITH_TIMEOUT(!board.peerClosed() && fileLines(csv).size() == 2, 10000);  // open, header written
         QVERIFY(board.write(reportBytes(1)));
-        QTRY_COMPARE(lines(csv).size(), 3);
+        QTRY_COMPARE(fileLines(csv).size(), 3);
         // Right after a flush, so the next rows wait for the one a second later.
         for (uint32_t i = 2; i <= 6; ++i)
             QVERIFY(board.write(reportBytes(i)));
@@ -201,7 +195,7 @@ private slots:
         QVERIFY(qv.waitForFinished(10000));
         QCOMPARE(qv.exitStatus(), QProcess::NormalExit);
         QCOMPARE(qv.exitCode(), 0);
-        QCOMPARE(lines(csv).size(), 8);  // header, six rows, and the end of the last
+        QCOMPARE(fileLines(csv).size(), 8);  // header, six rows, and the end of the last
         QVERIFY(board.peerClosed());     // the port was closed too
     }
 
