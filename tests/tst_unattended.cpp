@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs nobody watches: the window waiting for a vanished port, the command
-// line, an orderly end on SIGTERM, and a recording meeting a full disk.
+// line, and an orderly end on SIGTERM (a recording meeting a full disk is
+// tst_trend's).
 
 #include "commandline.h"
-#include "csvrecorder.h"
 #include "mainwindow.h"
 #include "ptyboard.h"
 #include "reports.h"
@@ -14,21 +14,16 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QSignalSpy>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <cstdarg>
 #include <dlfcn.h>
 #include <memory>
-#include <sys/resource.h>
 
 namespace {
 
@@ -197,35 +192,6 @@ private slots:
         QCOMPARE(qv.exitCode(), 0);
         QCOMPARE(fileLines(csv).size(), 8);  // header, six rows, and the end of the last
         QVERIFY(board.peerClosed());     // the port was closed too
-    }
-
-    void fullDisk()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("full.csv"));
-        CsvRecorder recorder;
-        QSignalSpy failed(&recorder, &CsvRecorder::failed);
-        QVERIFY(recorder.start(path));
-        COMM_UART_OBJ frame = {};
-        const Arrival at = Arrival::now();
-        recorder.append(at, frame);
-        QVERIFY(recorder.flush());
-        const qint64 row = QFileInfo(path).size() - qint64(qstrlen(CsvRecorder::Header));
-        for (int i = 0; i < 10; ++i)
-            recorder.append(at, frame);
-        // Room for three and a half of the ten rows: three stay, the half goes.
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old = {};
-        getrlimit(RLIMIT_FSIZE, &old);
-        const rlimit limit = {rlim_t(QFileInfo(path).size() + 3 * row + row / 2), old.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        const bool flushed = recorder.flush();
-        setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(!flushed);
-        QCOMPARE(failed.count(), 1);
-        QCOMPARE(recorder.failure().systemReason, QString::fromLocal8Bit(strerror(EFBIG)));
-        QCOMPARE(QFileInfo(path).size(), qint64(qstrlen(CsvRecorder::Header)) + 4 * row);
-        QCOMPARE(recorder.rowCount(), 4);
     }
 };
 
