@@ -133,25 +133,6 @@ private slots:
         QVERIFY2(logger.messages().contains(QLatin1String("stopped: 300 rows written")), qPrintable(logger.err));
     }
 
-    // Catches: the program not reading --config, or the file winning over
-    // the command line (here the files' name).
-    void configFileUnderTheCommandLine()
-    {
-        QTemporaryDir dir;
-        PtyBoard board;
-        const QString config = dir.filePath(QStringLiteral("logger.conf"));
-        QFile file(config);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("port = " + QFile::encodeName(board.path) + "\nrecord = " + QFile::encodeName(dir.path())
-                   + "\nname = fromfile\nno-compress = true\n");
-        file.close();
-        Logger logger({"--config", config, "--name", "given"});
-        QTRY_VERIFY_WITH_TIMEOUT(logger.messages().contains(QLatin1String("opened ")), 5000);
-        QVERIFY(board.write(reports(7, 5)));
-        QTRY_COMPARE_WITH_TIMEOUT(rowsIn(dir.path(), "given").values, expectedValues(7, 5), 5000);
-        QCOMPARE(rowsIn(dir.path(), "fromfile").files, 0);
-    }
-
     // Catches: an absent node opened at the start (the logger would say it
     // cannot open it), a vanished port not waited for or not reopened, the
     // wait and the reopening not logged, reports of the new connection lost.
