@@ -67,13 +67,12 @@ private slots:
 
         QFile simLog(dir.filePath("board.log"));
         QVERIFY(simLog.open(QIODevice::ReadOnly));
-        QByteArray written, lastValid;
+        QByteArray written;
         for (const QByteArray &entry : simLog.readAll().split('\n')) {
-            const QByteArray bytes = QByteArray::fromHex(entry.mid(entry.indexOf(' ') + 1, 47));
-            if (entry.startsWith("junk ") || entry.startsWith("report "))
-                written += entry.startsWith("junk ") ? QByteArray::fromHex(entry.mid(5)) : bytes;
-            if (entry.startsWith("report ") && !entry.endsWith("corrupted"))
-                lastValid = bytes;
+            if (entry.startsWith("junk "))
+                written += QByteArray::fromHex(entry.mid(5));
+            else if (entry.startsWith("report "))
+                written += QByteArray::fromHex(entry.mid(7, 47));
         }
         // Between two clearings the log holds an unbroken run of the line; only
         // text still waiting at a clearing is lost. The log holds text back a
@@ -92,9 +91,8 @@ private slots:
         const double lineBytesPerSecond = double(written.size()) / seconds;
         QVERIFY2(dropped <= (clearedAt.size() - 1) * lineBytesPerSecond * 3.5,
                  qPrintable(QString("%1 bytes at %2 clearings").arg(dropped).arg(clearedAt.size() - 1)));
-        // The window ends on the last valid report.
-        QCOMPARE(orvale::frameBytes(orvale::recv_obj), lastValid);
-        QTRY_COMPARE(child<QLCDNumber>(m_window, "lcdNumber")->value(), orvale::recv_obj.value / 1e8);  // at the next redraw
+        // The newest valid report shown: tst_mainwindow's framesAcrossReadsAndWorkedCommand;
+        // the frame reader on such a line: fuzz_framereader_replay.
     }
 
     void unplugCycles()
@@ -118,7 +116,6 @@ private slots:
 
             board.closeBoard();
             QTRY_VERIFY(!isOpen(m_window));
-            QVERIFY(m_window.statusBar()->currentMessage().startsWith(QStringLiteral("串口连接已断开：")));
             baselineFds = baselineFds < 0 ? openFds() : baselineFds;
             QCOMPARE(openFds(), baselineFds);
         }
