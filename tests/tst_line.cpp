@@ -79,8 +79,8 @@ private slots:
         QCOMPARE(both.dataBits, base.dataBits);
     }
 
-    // The line's termios and refusals are tst_mainwindow's lineSettings and
-    // openFailureStaysClosed, through the same openLine().
+    // The line's termios and refusals are tst_mainwindow's lineSettings,
+    // through the same openLine().
     void opening()
     {
         PtyBoard board;

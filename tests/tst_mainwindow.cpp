@@ -147,20 +147,10 @@ private slots:
         checkClosed(!opens);
         if (opens)
             click("openButton");  // and closed again
-        else  // not shown as open
-            QVERIFY2(status().startsWith(QStringLiteral("串口打开失败：")), qPrintable(status()));
+        else  // not shown as open, and why (a later open clearing it: tst_robustness's unplugCycles)
+            QVERIFY2(status().startsWith(QStringLiteral("串口打开失败：")) && status().size() > 7, qPrintable(status()));
         checkClosed(true);
         QTRY_VERIFY(m_board->peerClosed());  // the port is released
-    }
-
-    void openFailureStaysClosed()
-    {
-        select("PortBox", QStringLiteral("/nonexistent/orvale-no-such-port"));
-        click("openButton");
-        checkClosed(true);
-        QVERIFY2(status().startsWith(QStringLiteral("串口打开失败：")) && status().size() > 7, qPrintable(status()));
-        openBoard();  // a later open clears the message
-        QVERIFY(status().isEmpty());
     }
 
     void framesAcrossReadsAndWorkedCommand()
