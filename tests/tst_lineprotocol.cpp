@@ -62,7 +62,6 @@ private slots:
         QTest::newRow("no prefix") << "mqtt://h" << int(BrokerError::UrlPrefix) << "" << 0;
         QTest::newRow("empty level") << "mqtt://h/a//b" << int(BrokerError::UrlPrefix) << "" << 0;
         QTest::newRow("plus") << "mqtt://h/a/+" << int(BrokerError::UrlPrefix) << "" << 0;
-        QTest::newRow("hash") << "mqtt://h/a#" << int(BrokerError::UrlPrefix) << "" << 0;
         QTest::newRow("dollar") << "mqtt://h/$SYS" << int(BrokerError::UrlPrefix) << "" << 0;
     }
 
