@@ -42,7 +42,6 @@ private slots:
         QVERIFY(usePrivateSettings());
         QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
         QCoreApplication::setApplicationName(QStringLiteral("orvale-qv"));
-        QSettings().clear();
         registerFrameMetaType();
         qRegisterMetaType<BrokerError>();
         const QString missing = m_mqtt.missingTools();

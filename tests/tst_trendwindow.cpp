@@ -68,7 +68,6 @@ private slots:
         QVERIFY(usePrivateSettings());
         QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
         QCoreApplication::setApplicationName(QStringLiteral("orvale-qv"));
-        QSettings().clear();
     }
     void figures_data()
     {
