@@ -7,6 +7,8 @@
 // certificates must be refused), its saved state in the suite's own folder.
 
 #include "brokerurl.h"
+#include "linereader.h"
+#include "mqttclient.h"
 
 #include <QFile>
 #include <QProcess>
@@ -140,4 +142,37 @@ private:
     QProcess m_broker;
     quint16 m_port = 0;
     quint16 m_tlsPort = 0;
+};
+
+// A subscriber to a prefix's reports and status, as the user of the password
+// file, whose session the broker keeps (and saves across its restart): it
+// misses nothing however the reconnects interleave.
+struct Subscriber
+{
+    MqttClient client;
+    LineReader reader;
+    QVector<orvale::lineprotocol::LineReport> reports;
+    QByteArrayList statuses;
+    int messages = 0;  // of reports
+
+    Subscriber(const BrokerUrl &url, const QByteArray &id)
+    {
+        QObject::connect(&client, &MqttClient::messageReceived, &client, [this](const QByteArray &topic, const QByteArray &payload) {
+            if (topic.endsWith("/reports")) {
+                ++messages;
+                reports += reader.read(payload);
+            } else if (topic.endsWith("/status")) {
+                statuses += payload;
+            }
+        });
+        client.subscribe(url.topic("reports"), 1);
+        client.subscribe(url.topic("status"), 1);
+        MqttClient::Options options;
+        options.url = url;
+        options.password = MosquittoBroker::Password;
+        options.clientId = id;
+        options.cleanSession = false;
+        options.firstRetryMs = 100;
+        client.start(options);
+    }
 };

@@ -5,8 +5,8 @@
 // and a signal the analyses can judge: white noise at the documented level
 // for each rate and filter, a drift in sample time, 1/f noise below 1 Hz.
 
-#include "commframe.h"
 #include "framereader.h"
+#include "reports.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -22,7 +22,6 @@ using namespace orvale;
 
 namespace {
 
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
 const QByteArray knownCommand = hex("a3 00 00 00 02 01 00 00 80 b2 e6 0e 00 00 d5 a9");
 
 QList<QByteArray> framesIn(const QByteArray &stream)

@@ -8,6 +8,7 @@
 #include "mqttclient.h"
 #include "ptyboard.h"
 #include "reportpublisher.h"
+#include "reports.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -16,22 +17,10 @@
 
 #include <csignal>
 
-using orvale::lineprotocol::LineReport;
-
 namespace {
 
 const QByteArray User = MosquittoBroker::User;
 const QByteArray Password = MosquittoBroker::Password;
-
-COMM_UART_OBJ report(uint32_t value)
-{
-    COMM_UART_OBJ frame{};
-    frame.dev_id = 0xA1;
-    frame.sa_code = 1;
-    frame.value = value;
-    orvale::sealFrame(frame);
-    return frame;
-}
 
 } // namespace
 
@@ -53,38 +42,6 @@ class TestBroker : public QObject
         return settings;
     }
 
-    // A subscriber whose session the broker keeps (and saves across its
-    // restart), so it misses nothing however the reconnects interleave.
-    struct Subscriber
-    {
-        MqttClient client;
-        LineReader reader;
-        QVector<LineReport> reports;
-        QByteArrayList statuses;
-        int messages = 0;
-    };
-    void subscribe(Subscriber &subscriber, const QByteArray &id)
-    {
-        connect(&subscriber.client, &MqttClient::messageReceived, this,
-                [&subscriber](const QByteArray &topic, const QByteArray &payload) {
-                    if (topic.endsWith("/reports")) {
-                        ++subscriber.messages;
-                        subscriber.reports += subscriber.reader.read(payload);
-                    } else if (topic.endsWith("/status")) {
-                        subscriber.statuses += payload;
-                    }
-                });
-        subscriber.client.subscribe(url(false).topic("reports"), 1);
-        subscriber.client.subscribe(url(false).topic("status"), 1);
-        MqttClient::Options options;
-        options.url = url(false);
-        options.password = Password;
-        options.clientId = id;
-        options.cleanSession = false;
-        options.firstRetryMs = 100;
-        subscriber.client.start(options);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -98,8 +55,7 @@ private slots:
 
     void deliveryAcrossRestart()
     {
-        Subscriber subscriber;
-        subscribe(subscriber, "restart-watcher");
+        Subscriber subscriber(url(false), "restart-watcher");
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.client.isConnected(), 5000);
         ReportPublisher publisher;
         publisher.start(publisherSettings());
@@ -110,8 +66,8 @@ private slots:
         QTimer feed;
         connect(&feed, &QTimer::timeout, this, [&] {
             const Arrival now = Arrival::now();
-            publisher.append(now, report(400000000 + sent++));
-            publisher.append(now, report(400000000 + sent++));
+            publisher.append(now, reportFrame(400000000 + sent++));
+            publisher.append(now, reportFrame(400000000 + sent++));
         });
         feed.start(10);
         QTest::qWait(300);
@@ -144,8 +100,7 @@ private slots:
 
     void queueBoundDropsOldest()
     {
-        Subscriber subscriber;
-        subscribe(subscriber, "bound-watcher");
+        Subscriber subscriber(url(false), "bound-watcher");
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.client.isConnected(), 5000);
         m_mqtt.stop();
 
@@ -156,7 +111,7 @@ private slots:
         const Arrival at = Arrival::now();
         for (int batch = 0; batch < 10; ++batch) {
             for (int i = 0; i < 10; ++i)
-                publisher.append(at, report(uint32_t(batch * 10 + i)));
+                publisher.append(at, reportFrame(uint32_t(batch * 10 + i)));
             publisher.flush();
             QVERIFY(publisher.queuedBytes() <= 4000);
         }
@@ -175,8 +130,7 @@ private slots:
 
     void statusAndLastWill()
     {
-        Subscriber subscriber;
-        subscribe(subscriber, "will-watcher");
+        Subscriber subscriber(url(false), "will-watcher");
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.client.isConnected(), 5000);
 
         // A publisher in a process of its own, killed without a word.
@@ -194,8 +148,7 @@ private slots:
         ReportPublisher publisher;
         publisher.start(publisherSettings());
         QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), 5000);
-        Subscriber late;
-        subscribe(late, "late-watcher");
+        Subscriber late(url(false), "late-watcher");
         QTRY_COMPARE_WITH_TIMEOUT(late.statuses.value(0), QByteArray("online"), 5000);
         // An orderly stop sends no will; "offline" must come from the stop itself.
         publisher.stop();

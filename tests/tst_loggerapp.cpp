@@ -7,14 +7,12 @@
 #include "commframe.h"
 #include "csvrecorder.h"
 #include "housekeeper.h"
-#include "linereader.h"
 #include "mosquittobroker.h"
-#include "mqttclient.h"
 #include "ptyboard.h"
 #include "recordingfolder.h"
+#include "reports.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -35,12 +33,8 @@ namespace {
 QByteArray reports(uint32_t first, int count)
 {
     QByteArray bytes;
-    for (int i = 0; i < count; ++i) {
-        COMM_UART_OBJ frame = {};
-        frame.value = first + uint32_t(i);
-        orvale::sealFrame(frame);
-        bytes += orvale::frameBytes(frame);
-    }
+    for (int i = 0; i < count; ++i)
+        bytes += reportBytes(first + uint32_t(i));
     return bytes;
 }
 
@@ -73,10 +67,8 @@ Rows rowsIn(const QString &dir, const QString &name)
 QStringList expectedValues(uint32_t first, int count)
 {
     QStringList values;
-    for (int i = 0; i < count; ++i) {
-        const uint32_t v = first + uint32_t(i);
-        values << QStringLiteral("%1.%2").arg(v / 100000000).arg(v % 100000000, 8, 10, QLatin1Char('0'));
-    }
+    for (int i = 0; i < count; ++i)
+        values << orvale::valueText(first + uint32_t(i));
     return values;
 }
 
@@ -134,25 +126,6 @@ private slots:
         QVERIFY(rows.headers);
         QCOMPARE(rows.values, expectedValues(100, 300));
         QVERIFY2(logger.messages().contains(QLatin1String("stopped: 300 rows written")), qPrintable(logger.err));
-    }
-
-    // Catches: the program not reading --config, or the file winning over
-    // the command line (here the files' name).
-    void configFileUnderTheCommandLine()
-    {
-        QTemporaryDir dir;
-        PtyBoard board;
-        const QString config = dir.filePath(QStringLiteral("logger.conf"));
-        QFile file(config);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("port = " + QFile::encodeName(board.path) + "\nrecord = " + QFile::encodeName(dir.path())
-                   + "\nname = fromfile\nno-compress = true\n");
-        file.close();
-        Logger logger({"--config", config, "--name", "given"});
-        QTRY_VERIFY_WITH_TIMEOUT(logger.messages().contains(QLatin1String("opened ")), 5000);
-        QVERIFY(board.write(reports(7, 5)));
-        QTRY_COMPARE_WITH_TIMEOUT(rowsIn(dir.path(), "given").values, expectedValues(7, 5), 5000);
-        QCOMPARE(rowsIn(dir.path(), "fromfile").files, 0);
     }
 
     // Catches: an absent node opened at the start (the logger would say it
@@ -315,27 +288,9 @@ private slots:
         password.close();
         const BrokerUrl url = mqtt.url(false, QStringLiteral("lab/bench3"));
 
-        // Its session kept by the broker, across the broker's restart too.
-        MqttClient watcher;
-        LineReader reader;
-        QVector<orvale::lineprotocol::LineReport> got;
-        QByteArrayList statuses;
-        connect(&watcher, &MqttClient::messageReceived, this, [&](const QByteArray &topic, const QByteArray &payload) {
-            if (topic.endsWith("/reports"))
-                got += reader.read(payload);
-            else if (topic.endsWith("/status"))
-                statuses += payload;
-        });
-        watcher.subscribe(url.topic("reports"), 1);
-        watcher.subscribe(url.topic("status"), 1);
-        MqttClient::Options options;
-        options.url = url;
-        options.password = MosquittoBroker::Password;
-        options.clientId = "logger-watcher";
-        options.cleanSession = false;
-        options.firstRetryMs = 100;
-        watcher.start(options);
-        QTRY_VERIFY_WITH_TIMEOUT(watcher.isConnected(), 5000);
+        Subscriber watcher(url, "logger-watcher");
+        const QVector<orvale::lineprotocol::LineReport> &got = watcher.reports;
+        QTRY_VERIFY_WITH_TIMEOUT(watcher.client.isConnected(), 5000);
 
         PtyBoard board;
         const QString rec = dir.filePath(QStringLiteral("rec"));
@@ -359,14 +314,14 @@ private slots:
         QVERIFY2(logger.messages().contains(QLatin1String("again after")), qPrintable(logger.err));
         QVERIFY2(logger.err.contains(QLatin1String("reports lost meanwhile: 0")), qPrintable(logger.err));
         QCOMPARE(logger.err.count(QLatin1String("cannot publish to")), 1);
+        // In order, each once; a gap in seq would be counted lost.
         QStringList values;
-        for (int i = 0; i < got.size(); ++i) {
-            QCOMPARE(got.at(i).seq, qint64(i + 1));
-            QCOMPARE(got.at(i).board, QStringLiteral("bench 3"));
-            values << QStringLiteral("%1.%2").arg(got.at(i).value / 100000000).arg(got.at(i).value % 100000000, 8, 10, QLatin1Char('0'));
+        for (const orvale::lineprotocol::LineReport &report : got) {
+            QCOMPARE(report.board, QStringLiteral("bench 3"));
+            values << orvale::valueText(report.value);
         }
         QCOMPARE(values, expectedValues(100, 400));
-        QCOMPARE(reader.lost(), 0);
+        QCOMPARE(watcher.reader.lost(), 0);
 
         QVERIFY(board.write(reports(500, 20)));
         QTest::qWait(50);
@@ -374,7 +329,7 @@ private slots:
         QVERIFY(logger.process.waitForFinished(10000));
         QCOMPARE(logger.process.exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(got.size(), 420, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(statuses.value(statuses.size() - 1), QByteArray("offline"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.statuses.value(watcher.statuses.size() - 1), QByteArray("offline"), 5000);
         QVERIFY2(logger.messages().contains(QLatin1String("stopped publishing: 420 reports delivered, 0 lost, 0 undelivered")),
                  qPrintable(logger.err));
     }

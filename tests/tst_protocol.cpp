@@ -3,13 +3,12 @@
 // is checked by the fuzz harness's corpus replay and the window suites.
 
 #include "checksum.h"
-#include "commframe.h"
+#include "reports.h"
 
 #include <QTest>
 
 using namespace orvale;
 
-static QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
 static const QByteArray workedReport = hex("a1 00 00 00 01 04 00 03 80 b2 e6 0e 00 00 2a 34");
 
 class TestProtocol : public QObject

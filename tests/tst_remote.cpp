@@ -11,36 +11,18 @@
 #include "recordingwindow.h"
 #include "remotewindow.h"
 #include "reporthistory.h"
+#include "reports.h"
+#include "windowdriver.h"
 
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
 using namespace orvale;
-
-namespace {
-
-template <typename T> T *child(const QObject &parent, const char *name)
-{
-    T *found = parent.findChild<T *>(QString::fromLatin1(name));
-    return found ? found : (qFatal("no %s", name), nullptr);
-}
-
-QString text(const QObject &parent, const char *label) { return child<QLabel>(parent, label)->text(); }
-
-QByteArray reportBytes(uint32_t value, uint8_t rateCode)
-{
-    COMM_UART_OBJ frame{0xA1, {}, rateCode, 4, 0, 3, value, 0, 0};
-    sealFrame(frame);
-    return frameBytes(frame);
-}
-
-} // namespace
 
 class TestRemote : public QObject
 {
@@ -60,7 +42,6 @@ private slots:
         QVERIFY(usePrivateSettings());
         QCoreApplication::setOrganizationName(QStringLiteral("Orvale"));
         QCoreApplication::setApplicationName(QStringLiteral("orvale-qv"));
-        QSettings().clear();
         registerFrameMetaType();
         qRegisterMetaType<BrokerError>();
         const QString missing = m_mqtt.missingTools();
@@ -79,10 +60,7 @@ private slots:
         MainWindow main;
         const QString recording = m_dir.filePath(QStringLiteral("published.csv"));
         QVERIFY(main.startRecording(recording));
-        auto *ports = child<QComboBox>(main, "PortBox");
-        ports->addItem(board.path);
-        ports->setCurrentIndex(ports->count() - 1);
-        child<QPushButton>(main, "openButton")->click();
+        openOn(main, board.path);
         main.publishing().start(broker(QStringLiteral("lab/window")));
         QTRY_COMPARE_WITH_TIMEOUT(text(main, "publishLabel"), QStringLiteral("MQTT：已连接，发布中"), 5000);
 

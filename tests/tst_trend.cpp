@@ -6,9 +6,10 @@
 #include "mainwindow.h"
 #include "ptyboard.h"
 #include "reporthistory.h"
+#include "reports.h"
+#include "windowdriver.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -17,40 +18,10 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 
 using namespace orvale;
-
-namespace {
-
-QByteArray report(uint32_t value, uint8_t sa = 1, uint8_t ch = 3)
-{
-    COMM_UART_OBJ frame = {0xA1, {}, sa, 4, 0, ch, value, 0, 0};
-    sealFrame(frame);
-    return frameBytes(frame);
-}
-
-template <typename T> T *child(const QObject &parent, const char *name)
-{
-    T *found = parent.findChild<T *>(QString::fromLatin1(name));
-    return found ? found : (qFatal("no %s", name), nullptr);
-}
-
-void openOn(MainWindow &window, const QString &path)
-{
-    auto *ports = child<QComboBox>(window, "PortBox");
-    ports->addItem(path);
-    ports->setCurrentIndex(ports->count() - 1);
-    child<QPushButton>(window, "openButton")->click();
-}
-
-QStringList fileLines(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')) : QStringList();
-}
-
-} // namespace
 
 class TestTrend : public QObject
 {
@@ -137,9 +108,9 @@ private slots:
         QCOMPARE(child<QLabel>(window, "recordingLabel")->text(), QStringLiteral("记录中：run.csv，0 条"));
         openOn(window, board.path);
 
-        const QByteArray a = report(370238248), b = report(370238749, 2, 0), c = report(370237748, 7, 9),
-                         d = report(1), e = report(0xFFFFFFFF, 0, 1);
-        QByteArray corrupted = report(370000000);
+        const QByteArray a = reportBytes(370238248), b = reportBytes(370238749, 2, 0), c = reportBytes(370237748, 7, 9),
+                         d = reportBytes(1), e = reportBytes(0xFFFFFFFF, 0, 1);
+        QByteArray corrupted = reportBytes(370000000);
         corrupted[9] = char(corrupted[9] ^ 0x10);
         // Split, joined, junk-led, corrupted, cut short, and after a re-open.
         const QList<QByteArray> reads = {a.left(5), a.mid(5) + b, QByteArray::fromHex("ff0013") + c + corrupted,
@@ -185,7 +156,7 @@ private slots:
             QVERIFY(child<QAction>(window, "actionStartRecording")->isEnabled()
                     && !child<QAction>(window, "actionStopRecording")->isEnabled());
             QTRY_VERIFY(!window.findChild<QLabel *>(QStringLiteral("recordingLabel")));
-            QVERIFY(board.write(report(value, 1, ch)));
+            QVERIFY(board.write(reportBytes(value, 1, ch)));
             QTRY_COMPARE(child<QLabel>(window, "adch")->text(), QLatin1String(channel));
         };
 
@@ -194,22 +165,27 @@ private slots:
         failedAndWindowGoesOn(111111111, 0, "CH1");
         status->clearMessage();
 
-        // A file size limit met part way through a write leaves the rows before it.
+        // A file size limit met part way through a write, with room for three
+        // rows and a half: the rows that fit stay whole, the half one goes,
+        // and the window gives the system's reason.
         const QString cut = dir.filePath(QStringLiteral("cut.csv"));
         QVERIFY(window.startRecording(cut));
-        QVERIFY(board.write(report(100000000) + report(100000001)));
+        QVERIFY(board.write(reportBytes(100000000) + reportBytes(100000001)));
         QTRY_VERIFY(child<QLabel>(window, "recordingLabel")->text().endsWith(QStringLiteral("，2 条")));
-        const QStringList kept = fileLines(cut);
+        const qint64 row = fileLines(cut).at(1).size() + 1;
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit old = {};
         getrlimit(RLIMIT_FSIZE, &old);
-        const rlimit limit = {rlim_t(QFileInfo(cut).size() + 30), old.rlim_max};  // less than a row
+        const rlimit limit = {rlim_t(QFileInfo(cut).size() + 3 * row + row / 2), old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
         for (uint32_t i = 0; i < 20; ++i)
-            QVERIFY(board.write(report(200000000 + i)));
-        QTRY_VERIFY(status->currentMessage().startsWith(QStringLiteral("记录失败：")));
+            QVERIFY(board.write(reportBytes(200000000 + i)));
+        QTRY_COMPARE(status->currentMessage(), QStringLiteral("记录失败：") + QString::fromLocal8Bit(strerror(EFBIG)));
         setrlimit(RLIMIT_FSIZE, &old);
-        QCOMPARE(fileLines(cut), kept);
+        QStringList values;
+        for (const QString &line : fileLines(cut))
+            values << line.section(QLatin1Char(','), 2, 2);
+        QCOMPARE(values, QStringList({"value_v", "1.00000000", "1.00000001", "2.00000000", "2.00000001", "2.00000002", ""}));
         failedAndWindowGoesOn(222222222, 2, "CH3");
     }
 };

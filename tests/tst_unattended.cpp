@@ -1,33 +1,29 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs nobody watches: the window waiting for a vanished port, the command
-// line, an orderly end on SIGTERM, and a recording meeting a full disk.
+// line, and an orderly end on SIGTERM (a recording meeting a full disk is
+// tst_trend's).
 
 #include "commandline.h"
-#include "commframe.h"
-#include "csvrecorder.h"
 #include "mainwindow.h"
 #include "ptyboard.h"
+#include "reports.h"
+#include "windowdriver.h"
 
 #include "privatesettings.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QSignalSpy>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <cstdarg>
 #include <dlfcn.h>
 #include <memory>
-#include <sys/resource.h>
 
 namespace {
 
@@ -43,20 +39,6 @@ int countedOpen(const char *symbol, const char *path, int flags, va_list args)
         ++opensOfWatched;
     static const auto real = reinterpret_cast<int (*)(const char *, int, ...)>(dlsym(RTLD_NEXT, symbol));
     return real(path, flags, mode);
-}
-
-QByteArray report(uint32_t value)
-{
-    COMM_UART_OBJ frame = {};
-    frame.value = value;
-    orvale::sealFrame(frame);
-    return orvale::frameBytes(frame);
-}
-
-QStringList lines(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')) : QStringList();
 }
 
 } // namespace
@@ -85,7 +67,6 @@ class TestUnattended : public QObject
 
     std::unique_ptr<MainWindow> m_window;
     template<typename T> T *child(const char *name) { return m_window->findChild<T *>(QLatin1String(name)); }
-    bool isOpen() { return child<QPushButton>("openButton")->text() == QStringLiteral("关闭串口"); }
     QLabel *waitLabel() { return child<QLabel>("reconnectLabel"); }
     bool waiting() { return waitLabel() && waitLabel()->isVisible(); }
 
@@ -106,7 +87,7 @@ private slots:
         options.open = true;
         QCOMPARE(m_window->prepareStart(options), QString());
         m_window->show();
-        QTRY_VERIFY(isOpen());
+        QTRY_VERIFY(isOpen(*m_window));
 
         auto unplug = [&] {
             board.reset();
@@ -114,7 +95,7 @@ private slots:
             // number to the next one made, which may be another program's.
             QFile::remove(link);
             QVERIFY(QFile::link(dir.filePath(QStringLiteral("unplugged")), link));
-            QTRY_VERIFY(!isOpen());
+            QTRY_VERIFY(!isOpen(*m_window));
             QVERIFY(m_window->statusBar()->currentMessage().startsWith(QStringLiteral("串口连接已断开：")));
             QVERIFY(waiting());
             QCOMPARE(waitLabel()->text(), QStringLiteral("等待 ") + link + QStringLiteral(" 重新连接…"));
@@ -131,10 +112,10 @@ private slots:
         QTest::qWait(2500);
         QCOMPARE(opensOfWatched, 0);
         plugIn();
-        QTRY_VERIFY_WITH_TIMEOUT(isOpen(), 1500);
+        QTRY_VERIFY_WITH_TIMEOUT(isOpen(*m_window), 1500);
         QCOMPARE(opensOfWatched, 1);
         QVERIFY(!waiting());
-        QVERIFY(board->write(report(271828182)));
+        QVERIFY(board->write(reportBytes(271828182)));
         QTRY_COMPARE(orvale::recv_obj.value, 271828182u);
 
         // The operator's choice ends the wait: another port, or 打开串口.
@@ -144,7 +125,7 @@ private slots:
         QVERIFY(!waiting());
         plugIn();
         QTest::qWait(2500);
-        QVERIFY(!isOpen());
+        QVERIFY(!isOpen(*m_window));
 
         child<QComboBox>("PortBox")->setCurrentText(link);
         QTest::mouseClick(child<QPushButton>("openButton"), Qt::LeftButton);
@@ -153,7 +134,7 @@ private slots:
         QVERIFY(!waiting());
         plugIn();
         QTest::qWait(2500);
-        QVERIFY(!isOpen());
+        QVERIFY(!isOpen(*m_window));
 
         // Remembered across runs.
         child<QAction>("actionAutoReconnect")->setChecked(false);
@@ -198,48 +179,19 @@ private slots:
         const QString csv = dir.filePath(QStringLiteral("run.csv"));
         QProcess qv;
         qv.start(ORVALE_QV, {"--port", board.path, "--open", "--record", csv});
-        QTRY_VERIFY_WITH_TIMEOUT(!board.peerClosed() && lines(csv).size() == 2, 10000);  // open, header written
-        QVERIFY(board.write(report(1)));
-        QTRY_COMPARE(lines(csv).size(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!board.peerClosed() && fileLines(csv).size() == 2, 10000);  // open, header written
+        QVERIFY(board.write(reportBytes(1)));
+        QTRY_COMPARE(fileLines(csv).size(), 3);
         // Right after a flush, so the next rows wait for the one a second later.
         for (uint32_t i = 2; i <= 6; ++i)
-            QVERIFY(board.write(report(i)));
+            QVERIFY(board.write(reportBytes(i)));
         QTest::qWait(200);  // read by the window, not yet written
         qv.terminate();
         QVERIFY(qv.waitForFinished(10000));
         QCOMPARE(qv.exitStatus(), QProcess::NormalExit);
         QCOMPARE(qv.exitCode(), 0);
-        QCOMPARE(lines(csv).size(), 8);  // header, six rows, and the end of the last
+        QCOMPARE(fileLines(csv).size(), 8);  // header, six rows, and the end of the last
         QVERIFY(board.peerClosed());     // the port was closed too
-    }
-
-    void fullDisk()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("full.csv"));
-        CsvRecorder recorder;
-        QSignalSpy failed(&recorder, &CsvRecorder::failed);
-        QVERIFY(recorder.start(path));
-        COMM_UART_OBJ frame = {};
-        const Arrival at = Arrival::now();
-        recorder.append(at, frame);
-        QVERIFY(recorder.flush());
-        const qint64 row = QFileInfo(path).size() - qint64(qstrlen(CsvRecorder::Header));
-        for (int i = 0; i < 10; ++i)
-            recorder.append(at, frame);
-        // Room for three and a half of the ten rows: three stay, the half goes.
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old = {};
-        getrlimit(RLIMIT_FSIZE, &old);
-        const rlimit limit = {rlim_t(QFileInfo(path).size() + 3 * row + row / 2), old.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        const bool flushed = recorder.flush();
-        setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(!flushed);
-        QCOMPARE(failed.count(), 1);
-        QCOMPARE(recorder.failure().systemReason, QString::fromLocal8Bit(strerror(EFBIG)));
-        QCOMPARE(QFileInfo(path).size(), qint64(qstrlen(CsvRecorder::Header)) + 4 * row);
-        QCOMPARE(recorder.rowCount(), 4);
     }
 };
 
