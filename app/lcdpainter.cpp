@@ -239,12 +239,26 @@ void LcdPainter::display(const QString &text)
         prepare();
         const QVector<Place> before = placesOf(m_text, digits);
         const int step = advance();
+        // A rectangle for each place that changes, on Qt 6 one for each run
+        // of neighbouring places that change. Each rectangle of the region
+        // costs a Qt 6 window more wake-ups, its X backing store's doing:
+        // at 123 reports/s a rectangle a place took it 300 context switches
+        // a second against 200 with one (Qt 5: 190 either way). A run is
+        // mostly the last few places, so one rectangle, which on Qt 5
+        // would only repaint more pixels.
+        constexpr bool oneRectangleARun = QT_VERSION_MAJOR >= 6;
         QRegion changed;
         if (before.isEmpty() || after.isEmpty())
             changed = m_lcd->rect();
-        for (int i = 0; i < digits && !before.isEmpty() && !after.isEmpty(); ++i)
+        QRect run;
+        for (int i = 0; i < digits && !before.isEmpty() && !after.isEmpty(); ++i) {
             if (before[i] != after[i])
-                changed += changeBetween(before[i], after[i]).translated((i - (digits - 1)) * step, 0);
+                run |= changeBetween(before[i], after[i]).translated((i - (digits - 1)) * step, 0);
+            if (!oneRectangleARun || before[i] == after[i] || i == digits - 1) {
+                changed += run;
+                run = QRect();
+            }
+        }
         // The LCD's own update would ask for all of it to be repainted.
         m_lcd->setAttribute(Qt::WA_UpdatesDisabled);
         showAnew(m_lcd, text, after);
