@@ -265,7 +265,6 @@ void LcdPainter::display(const QString &text)
         m_lcd->setAttribute(Qt::WA_UpdatesDisabled, false);
         m_lcd->update(changed);
     }
-    m_places = after;
     m_text = text;
     m_value = m_lcd->value();
     m_known = true;
@@ -282,9 +281,12 @@ bool LcdPainter::paintFromDrawings(const QRegion &region)
 {
     // Only what the drawings were made for, and only what display() asked
     // to repaint: the digit cells.
-    if (!m_twin || m_places.isEmpty() || !canRepaintPart() || m_setup.ratio != 1.0 || !(currentSetup() == m_setup))
+    if (!m_twin || !canRepaintPart() || m_setup.ratio != 1.0 || !(currentSetup() == m_setup))
         return false;
     const int digits = m_setup.digits;
+    const QVector<Place> places = placesOf(m_text, digits);
+    if (places.isEmpty())
+        return false;
     const Layout l = layoutOf(m_lcd);
     const QRect last = cellRect(digits - 1);
     // Where place i's drawing goes, and the part of it that place paints: a
@@ -300,10 +302,10 @@ bool LcdPainter::paintFromDrawings(const QRegion &region)
             own.setRight(l.xOffset + (i + 1) * l.xAdvance - 1);
         return std::make_pair(drawing, own & m_lcd->rect());
     };
-    QRegion covered;
-    for (int i = 0; i < digits; ++i)
-        covered += areaOf(i).second;
-    if (!(region - covered).isEmpty())
+    // The places' own parts side by side: from the first drawing's left
+    // edge to the last one's right.
+    const QRect covered = QRect(areaOf(0).first.topLeft(), last.bottomRight()) & m_lcd->rect();
+    if (!covered.contains(region.boundingRect()))
         return false;
     // The drawings first: one not made yet is made by the hidden LCD, which
     // had better not paint while this one does.
@@ -318,7 +320,7 @@ bool LcdPainter::paintFromDrawings(const QRegion &region)
         const auto [drawing, own] = areaOf(i);
         const QRegion part = region & own;
         if (!part.isEmpty())
-            parts.push_back({part, drawing.topLeft(), drawingOf(m_places[i])});
+            parts.push_back({part, drawing.topLeft(), drawingOf(places[i])});
     }
     QPainter painter(m_lcd);
     for (const Part &part : parts) {

@@ -108,7 +108,6 @@ private:
     std::map<quint32, QImage> m_drawings;
     std::map<quint64, QRect> m_changes;
     QString m_text;
-    QVector<Place> m_places;  // m_text laid out, when the painter knows what the LCD shows
     bool m_known = false;  // m_text is what the LCD shows
     double m_value = 0;    // the LCD's value for m_text, to notice a text shown past display()
 };
