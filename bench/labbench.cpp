@@ -14,6 +14,7 @@
 // scripts/influx-check --logger gives a real time-series server.
 //   orvale-bench-lab [--boards N] [--seconds S] [--rate R] [--ramp] [--max-boards N] [--lines FILE]
 
+#include "cputime.h"
 #include "commframe.h"
 #include "linereader.h"
 #include "mqttclient.h"
@@ -39,7 +40,6 @@
 #include <memory>
 #include <netinet/in.h>
 #include <pty.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -54,27 +54,6 @@ qint64 realtimeNs()
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-// User and system time of a process so far, in seconds; -1 once it is gone.
-double processCpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // The name in parentheses may hold spaces; the fields follow the last ')'.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-double ownCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
 quint16 freePort()

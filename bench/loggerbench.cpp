@@ -8,6 +8,8 @@
 //
 //   orvale-bench-logger [SECONDS]    (default 60)
 
+#include "cputime.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,18 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-// utime + stime of a process, in seconds.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th of them.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
 
 qint64 rssKiB(qint64 pid)
 {
@@ -93,7 +83,7 @@ int main(int argc, char *argv[])
     }
     // Past the start-up's own work (the library loading, the first file).
     QThread::sleep(3);
-    const double logger0 = cpuSeconds(logger.processId()), cat0 = cpuSeconds(cat.processId());
+    const double logger0 = processCpuSeconds(logger.processId()), cat0 = processCpuSeconds(cat.processId());
     QElapsedTimer clock;
     clock.start();
     qint64 rssMin = rssKiB(logger.processId()), rssMax = rssMin;
@@ -104,8 +94,8 @@ int main(int argc, char *argv[])
         rssMax = std::max(rssMax, rss);
     }
     const double wall = clock.elapsed() / 1000.0;
-    const double loggerCpu = (cpuSeconds(logger.processId()) - logger0) / wall * 100;
-    const double catCpu = (cpuSeconds(cat.processId()) - cat0) / wall * 100;
+    const double loggerCpu = (processCpuSeconds(logger.processId()) - logger0) / wall * 100;
+    const double catCpu = (processCpuSeconds(cat.processId()) - cat0) / wall * 100;
     const qint64 catBytes = QFileInfo(dir.filePath(QStringLiteral("cat.bin"))).size();
     logger.terminate();
     logger.waitForFinished(10000);

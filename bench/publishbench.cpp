@@ -8,6 +8,7 @@
 //   orvale-bench-publish mqtt://[USER@]HOST[:PORT]/PREFIX [--count N] [--rate R]
 //                        [--password-file F] [--lines FILE]
 
+#include "cputime.h"
 #include "linereader.h"
 #include "mqttclient.h"
 #include "reportpublisher.h"
@@ -18,20 +19,12 @@
 #include <QFile>
 #include <QTimer>
 
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
 
 int usage()
 {
@@ -135,7 +128,7 @@ int main(int argc, char **argv)
             if (clock.isValid())
                 return;
             clock.start();
-            cpuAtStart = cpuSeconds();
+            cpuAtStart = ownCpuSeconds();
             feed.start(std::max(1, int(1000 / rate)));
         });
         publisher.start(settings);
@@ -144,7 +137,7 @@ int main(int argc, char **argv)
     QTimer::singleShot(int(count / rate * 1000) + 30000, &app, &QCoreApplication::quit);
     app.exec();
     const double seconds = clock.isValid() ? clock.elapsed() / 1000.0 : 0;
-    const double cpu = cpuSeconds() - cpuAtStart;
+    const double cpu = ownCpuSeconds() - cpuAtStart;
     publisher.stop();
     subscriber.stop();
 

@@ -6,6 +6,7 @@
 // its own call; and the pixels the window paints a second, a measure of its
 // painting that, unlike CPU time, does not depend on the host.
 
+#include "cputime.h"
 #include "feeder.h"
 #include "logwriter.h"
 #include "mainwindow.h"
@@ -35,7 +36,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -197,14 +197,6 @@ bool parse(int argc, char **argv, Options &o)
     return o.rate > 0 && o.durationS > 0;
 }
 
-double cpuSeconds()
-{
-    rusage usage = {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 double residentMb()
 {
     long pages = 0, resident = 0;
@@ -274,7 +266,7 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
         QTest::qWait(1000);
     figures.rssStartMb = residentMb();
     PaintCounter painted(&window);
-    const double cpuStart = cpuSeconds();
+    const double cpuStart = ownCpuSeconds();
     const int64_t startUs = monotonicUs();
     feeder.start();
 
@@ -315,7 +307,7 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
         }
         if (phases > 1 && sinceStartUs >= double(phase + 1) * o.durationS * 1e6 / phases && phase + 1 < phases) {
             ++phase;
-            phaseCpu[size_t(phase)] = cpuSeconds();
+            phaseCpu[size_t(phase)] = ownCpuSeconds();
             phaseWall[size_t(phase)] = double(now) / 1e6;
             if (phase < TrendView::PageCount)
                 pages->setCurrentIndex(phase);
@@ -343,7 +335,7 @@ RunFigures runOnce(const QString &name, bool coalescing, Feeder &feeder, const O
     loop.exec();
     sampler.stop();
 
-    const double cpu = cpuSeconds() - cpuStart;
+    const double cpu = ownCpuSeconds() - cpuStart;
     const double wall = double(monotonicUs() - startUs) / 1e6;
     figures.paintedMpxPerS = painted.devicePixels() / wall / 1e6;
     for (const auto &w : painted.largest(4))
